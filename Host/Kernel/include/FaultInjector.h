@@ -1,0 +1,39 @@
+// Tells any fail-able stand-in routine to fail: once, on its Nth call, or always, with a chosen status.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host {
+
+class FaultInjector {
+public:
+    // Calls are counted from 1 per routine, from the moment the kernel starts or Reset() runs.
+    void FailNext(std::string_view routine, int32_t status);
+    void FailCall(std::string_view routine, uint64_t callIndex, int32_t status);
+    void FailAlways(std::string_view routine, int32_t status);
+    void Clear(std::string_view routine);
+    void Reset();  // forget every rule and every count
+
+    // Called by the fail-able routine itself: counts the call and gives 0 (success) or the status to fail with.
+    int32_t Check(std::string_view routine);
+
+    uint64_t Calls(std::string_view routine) const;
+    std::vector<std::string> RoutinesCalled() const;
+
+private:
+    struct Rule {
+        enum class When { Next, OnCall, Always } when;
+        uint64_t callIndex;
+        int32_t status;
+    };
+    mutable std::mutex mutex_;
+    std::map<std::string, uint64_t, std::less<>> calls_;
+    std::multimap<std::string, Rule, std::less<>> rules_;
+};
+
+}  // namespace host

@@ -1,0 +1,55 @@
+// The stand-in NT kernel as tests and tools hold it: one object owns all kernel state while it lives.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "DebugLog.h"
+#include "FaultInjector.h"
+#include "Pool.h"
+#include "Registry.h"
+#include "Verifier.h"
+
+namespace board {
+class PortBus;
+}
+
+namespace host {
+
+class Kernel {
+public:
+    Kernel();  // becomes the current kernel; only one exists at a time
+    ~Kernel();
+    Kernel(const Kernel&) = delete;
+    Kernel& operator=(const Kernel&) = delete;
+
+    static Kernel& Current();
+    static bool Exists();
+
+    Verifier& Rules() { return verifier_; }
+    FaultInjector& Faults() { return faults_; }
+    Registry& Reg() { return registry_; }
+    DebugLog& Debug() { return debug_; }
+    Pool& Memory() { return pool_; }
+
+    // The x86 I/O port space the processor's IN and OUT reach; unattached, every port reads 0xFF.
+    void AttachPorts(board::PortBus* bus) { ports_.store(bus, std::memory_order_release); }
+    board::PortBus* Ports() const { return ports_.load(std::memory_order_acquire); }
+
+    uint64_t Waits() const { return waits_.load(std::memory_order_relaxed); }
+    void CountWait() { waits_.fetch_add(1, std::memory_order_relaxed); }
+
+private:
+    Verifier verifier_;
+    FaultInjector faults_;
+    Registry registry_;
+    DebugLog debug_;
+    Pool pool_;
+    std::atomic<board::PortBus*> ports_{nullptr};
+    std::atomic<uint64_t> waits_{0};
+};
+
+// Shorthand for the stand-in's own routines.
+inline void Violate(const char* rule, std::string detail) { Kernel::Current().Rules().Report(rule, std::move(detail)); }
+
+}  // namespace host
