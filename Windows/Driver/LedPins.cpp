@@ -10,9 +10,6 @@ const LED_PIN g_LedPinTable[LED_PIN_COUNT] = {
 
 namespace {
 
-const UCHAR GPIO1_DIRECTION_REGISTER = 0xF0;
-const UCHAR GPIO1_DATA_REGISTER = 0xF1;
-
 BOOLEAN IsServedLed(PDEVICE_EXTENSION DeviceExtension, UCHAR LedNumber) {
     return LedNumber < LED_PIN_COUNT && LedNumber < DeviceExtension->m_LEDCount;
 }
@@ -38,7 +35,7 @@ NTSTATUS GetLedDirection(PDEVICE_EXTENSION DeviceExtension, UCHAR LedNumber, PUC
     if (DeviceExtension == NULL || !IsServedLed(DeviceExtension, LedNumber) || Direction == NULL) {
         return STATUS_INVALID_PARAMETER;
     }
-    *Direction = ReadPinBit(DeviceExtension, GPIO1_DIRECTION_REGISTER, LedNumber);
+    *Direction = ReadPinBit(DeviceExtension, LED_GPIO1_DIRECTION_REGISTER, LedNumber);
     return STATUS_SUCCESS;
 }
 
@@ -50,7 +47,7 @@ NTSTATUS GetLedStatus(PDEVICE_EXTENSION DeviceExtension, UCHAR LedNumber, PUCHAR
     if (!IsServedLed(DeviceExtension, LedNumber) || Status == NULL) {
         return STATUS_SUCCESS;
     }
-    *Status = ReadPinBit(DeviceExtension, GPIO1_DATA_REGISTER, LedNumber);
+    *Status = ReadPinBit(DeviceExtension, LED_GPIO1_DATA_REGISTER, LedNumber);
     return STATUS_SUCCESS;
 }
 
@@ -58,7 +55,7 @@ NTSTATUS SetLedDirection(PDEVICE_EXTENSION DeviceExtension, UCHAR LedNumber, UCH
     if (DeviceExtension == NULL || !IsServedLed(DeviceExtension, LedNumber)) {
         return STATUS_INVALID_PARAMETER;
     }
-    WritePinBit(DeviceExtension, GPIO1_DIRECTION_REGISTER, LedNumber, Direction);
+    WritePinBit(DeviceExtension, LED_GPIO1_DIRECTION_REGISTER, LedNumber, Direction);
     return STATUS_SUCCESS;
 }
 
@@ -67,6 +64,6 @@ NTSTATUS SetLedStatus(PDEVICE_EXTENSION DeviceExtension, UCHAR LedNumber, UCHAR 
         return STATUS_INVALID_PARAMETER;
     }
     (void)SetLedDirection(DeviceExtension, LedNumber, 0);
-    WritePinBit(DeviceExtension, GPIO1_DATA_REGISTER, LedNumber, Status);
+    WritePinBit(DeviceExtension, LED_GPIO1_DATA_REGISTER, LedNumber, Status);
     return STATUS_SUCCESS;
 }

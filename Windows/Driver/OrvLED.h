@@ -1,6 +1,7 @@
 // OrvLED: the per-device record, the identity constants and the routines every part of the driver shares.
 #pragma once
 
+#include "LedIoctl.h"
 #include "Platform.h"
 
 // ---- Identity ---------------------------------------------------------------------------------
@@ -39,12 +40,19 @@ extern UNICODE_STRING g_RegistryPath;
 
 // ---- Super I/O configuration access -----------------------------------------------------------
 
+#define LED_GPIO1_DIRECTION_REGISTER 0xF0
+#define LED_GPIO1_DATA_REGISTER 0xF1
+
 extern LONG g_SioIndexPort;
 extern LONG g_SioDataPort;
 
 BOOLEAN InitSuperIoChip(PDEVICE_EXTENSION DeviceExtension);
 UCHAR ReadGpioRegister(PDEVICE_EXTENSION DeviceExtension, UCHAR Register);
 VOID WriteGpioRegister(PDEVICE_EXTENSION DeviceExtension, UCHAR Register, UCHAR Value);
+// The same accesses for the start and power paths: they hold m_SpinLock so that they never overlap a
+// device-control request's sequences.
+UCHAR ReadGpioRegisterExclusive(PDEVICE_EXTENSION DeviceExtension, UCHAR Register);
+VOID WriteGpioRegisterExclusive(PDEVICE_EXTENSION DeviceExtension, UCHAR Register, UCHAR Value);
 
 // ---- LED pin operations -----------------------------------------------------------------------
 
@@ -61,3 +69,30 @@ NTSTATUS GetLedDirection(PDEVICE_EXTENSION DeviceExtension, UCHAR LedNumber, PUC
 NTSTATUS GetLedStatus(PDEVICE_EXTENSION DeviceExtension, UCHAR LedNumber, PUCHAR Status);
 NTSTATUS SetLedDirection(PDEVICE_EXTENSION DeviceExtension, UCHAR LedNumber, UCHAR Direction);
 NTSTATUS SetLedStatus(PDEVICE_EXTENSION DeviceExtension, UCHAR LedNumber, UCHAR Status);
+
+// ---- Driver entry and device creation --------------------------------------------------------
+
+extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath);
+NTSTATUS AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObject);
+NTSTATUS DispatchCreateClose(PDEVICE_OBJECT DeviceObject, PIRP Irp);
+VOID DriverUnload(PDRIVER_OBJECT DriverObject);
+
+// ---- Plug and Play requests -------------------------------------------------------------------
+
+extern const DEVPROPKEY DEVPKEY_DeviceInterface_Restricted;
+
+NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp);
+NTSTATUS StartDevice(PDEVICE_EXTENSION Extension, PIRP Irp);
+NTSTATUS RemoveDevice(PDEVICE_EXTENSION Extension, PIRP Irp);
+NTSTATUS ForwardIrpSynchronous(PDEVICE_OBJECT LowerDeviceObject, PIRP Irp);
+NTSTATUS SyncCompletionRoutine(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context);
+VOID CompleteRequest(PIRP Irp, NTSTATUS Status);
+
+// ---- Power requests ---------------------------------------------------------------------------
+
+NTSTATUS DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp);
+NTSTATUS ForwardPowerIrp(PDEVICE_OBJECT DeviceObject, PIRP Irp);
+
+// ---- Device-control requests ------------------------------------------------------------------
+
+NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp);

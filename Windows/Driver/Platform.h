@@ -9,6 +9,12 @@
 #include <ntddk.h>
 #include <intrin.h>
 
+// ntoskrnl.exe exports it (Windows 8 and later); mingw-w64 declares it nowhere. The import comes from
+// KernelImports.def.
+extern "C" NTKERNELAPI NTSTATUS NTAPI IoSetDeviceInterfacePropertyData(
+    PUNICODE_STRING SymbolicLinkName, CONST DEVPROPKEY* PropertyKey, LCID Lcid, ULONG Flags, DEVPROPTYPE Type,
+    ULONG Size, PVOID Data);
+
 #define LED_WIDE(text) L##text
 // Where the loader may page or discard the code.
 #define LED_INIT_CODE __attribute__((section("INIT")))

@@ -107,3 +107,16 @@ VOID WriteGpioRegister(PDEVICE_EXTENSION DeviceExtension, UCHAR Register, UCHAR 
     DataOut(Value);
     Postamble();
 }
+
+UCHAR ReadGpioRegisterExclusive(PDEVICE_EXTENSION DeviceExtension, UCHAR Register) {
+    KIRQL oldIrql = KeAcquireSpinLockRaiseToDpc(&DeviceExtension->m_SpinLock);
+    UCHAR value = ReadGpioRegister(DeviceExtension, Register);
+    KeReleaseSpinLock(&DeviceExtension->m_SpinLock, oldIrql);
+    return value;
+}
+
+VOID WriteGpioRegisterExclusive(PDEVICE_EXTENSION DeviceExtension, UCHAR Register, UCHAR Value) {
+    KIRQL oldIrql = KeAcquireSpinLockRaiseToDpc(&DeviceExtension->m_SpinLock);
+    WriteGpioRegister(DeviceExtension, Register, Value);
+    KeReleaseSpinLock(&DeviceExtension->m_SpinLock, oldIrql);
+}

@@ -6,6 +6,7 @@
 
 #include "DebugLog.h"
 #include "FaultInjector.h"
+#include "IoManager.h"
 #include "Pool.h"
 #include "Registry.h"
 #include "Verifier.h"
@@ -31,6 +32,7 @@ public:
     Registry& Reg() { return registry_; }
     DebugLog& Debug() { return debug_; }
     Pool& Memory() { return pool_; }
+    IoManager& Io() { return io_; }
 
     // The x86 I/O port space the processor's IN and OUT reach; unattached, every port reads 0xFF.
     void AttachPorts(board::PortBus* bus) { ports_.store(bus, std::memory_order_release); }
@@ -38,6 +40,8 @@ public:
 
     uint64_t Waits() const { return waits_.load(std::memory_order_relaxed); }
     void CountWait() { waits_.fetch_add(1, std::memory_order_relaxed); }
+    uint64_t PowerIrpsStarted() const { return powerIrpsStarted_.load(std::memory_order_relaxed); }
+    void CountPowerIrpStarted() { powerIrpsStarted_.fetch_add(1, std::memory_order_relaxed); }
 
 private:
     Verifier verifier_;
@@ -45,9 +49,14 @@ private:
     Registry registry_;
     DebugLog debug_;
     Pool pool_;
+    IoManager io_;
     std::atomic<board::PortBus*> ports_{nullptr};
     std::atomic<uint64_t> waits_{0};
+    std::atomic<uint64_t> powerIrpsStarted_{0};
 };
+
+// Spin locks the calling thread holds now.
+int SpinLocksHeld();
 
 // Shorthand for the stand-in's own routines.
 inline void Violate(const char* rule, std::string detail) { Kernel::Current().Rules().Report(rule, std::move(detail)); }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // ---- Basic types, with the widths Windows gives them ------------------------------------------
 
@@ -27,6 +28,7 @@ typedef intptr_t LONG_PTR;
 typedef ULONG_PTR SIZE_T;
 typedef char16_t WCHAR;
 typedef WCHAR* PWCH;
+typedef WCHAR* PWCHAR;
 typedef WCHAR* PWSTR;
 typedef const WCHAR* PCWSTR;
 typedef CHAR* PCHAR;
@@ -54,6 +56,8 @@ typedef union _LARGE_INTEGER {
 #endif
 
 #define UNREFERENCED_PARAMETER(P) ((void)(P))
+#define RtlZeroMemory(Destination, Length) memset((Destination), 0, (Length))
+#define RtlCopyMemory(Destination, Source, Length) memcpy((Destination), (Source), (Length))
 #define NT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
 #define NT_ERROR(Status) ((((ULONG)(Status)) >> 30) == 3)
 
@@ -63,9 +67,11 @@ typedef union _LARGE_INTEGER {
 #define STATUS_WAIT_0 ((NTSTATUS)0x00000000L)
 #define STATUS_PENDING ((NTSTATUS)0x00000103L)
 #define STATUS_BUFFER_ALL_ZEROS ((NTSTATUS)0x00000117L)
+#define STATUS_OBJECT_NAME_EXISTS ((NTSTATUS)0x40000000L)
 #define STATUS_TIMEOUT ((NTSTATUS)0x00000102L)
 #define STATUS_UNSUCCESSFUL ((NTSTATUS)0xC0000001L)
 #define STATUS_NOT_IMPLEMENTED ((NTSTATUS)0xC0000002L)
+#define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008L)
 #define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000DL)
 #define STATUS_NO_SUCH_DEVICE ((NTSTATUS)0xC000000EL)
 #define STATUS_MORE_PROCESSING_REQUIRED ((NTSTATUS)0xC0000016L)
@@ -220,7 +226,7 @@ typedef DRIVER_CANCEL* PDRIVER_CANCEL;
 #define CTL_CODE(DeviceType, Function, Method, Access) \
     (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
 
-typedef enum _SYSTEM_POWER_STATE {
+typedef enum _SYSTEM_POWER_STATE : int {
     PowerSystemUnspecified = 0,
     PowerSystemWorking = 1,
     PowerSystemSleeping1 = 2,
@@ -231,7 +237,7 @@ typedef enum _SYSTEM_POWER_STATE {
     PowerSystemMaximum = 7
 } SYSTEM_POWER_STATE;
 
-typedef enum _DEVICE_POWER_STATE {
+typedef enum _DEVICE_POWER_STATE : int {
     PowerDeviceUnspecified = 0,
     PowerDeviceD0,
     PowerDeviceD1,
@@ -245,9 +251,10 @@ typedef union _POWER_STATE {
     DEVICE_POWER_STATE DeviceState;
 } POWER_STATE;
 
-typedef enum _POWER_STATE_TYPE { SystemPowerState = 0, DevicePowerState } POWER_STATE_TYPE;
+// Any int is a value of these, as on Windows: requests carry whatever their sender put there.
+typedef enum _POWER_STATE_TYPE : int { SystemPowerState = 0, DevicePowerState } POWER_STATE_TYPE;
 
-typedef enum _POWER_ACTION {
+typedef enum _POWER_ACTION : int {
     PowerActionNone = 0,
     PowerActionReserved,
     PowerActionSleep,
@@ -336,6 +343,8 @@ typedef struct _DEVICE_OBJECT {
     PVOID DeviceExtension;
     DEVICE_TYPE DeviceType;
     CHAR StackSize;
+    struct _DEVOBJ_EXTENSION* DeviceObjectExtension;  // the stand-in's own record of the device
+    PVOID Reserved;
 } DEVICE_OBJECT, *PDEVICE_OBJECT;
 
 typedef struct _DRIVER_OBJECT {
