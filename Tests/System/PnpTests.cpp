@@ -135,16 +135,28 @@ TEST(PnpStart, ANoChipStartKeepsAnEarlierCount) {
     EXPECT_EQ(board.Extension()->m_LEDCount, 8u);
 }
 
-TEST(PnpRemove, RemovalGoesOnWhenDisablingTheInterfaceFails) {
+TEST(PnpRemove, RemovalGoesOnWhenDisablingTheInterfaceOrDeletingTheLinkFails) {
+    for (const char* routine : {"IoSetDeviceInterfaceState", "IoDeleteSymbolicLink"}) {
+        SCOPED_TRACE(routine);
+        vboard::VirtualBoard board;
+        board.Kernel().Faults().FailNext(routine, STATUS_ACCESS_DENIED);
+        board.RootBus().ClearRequests();
+        EXPECT_EQ(board.Remove().returned, STATUS_SUCCESS);
+        ASSERT_EQ(board.RootBus().Requests().size(), 1u);
+        EXPECT_EQ(board.RootBus().Requests()[0].minor, IRP_MN_REMOVE_DEVICE);
+        EXPECT_EQ(board.Device(), nullptr);
+        board.Unload();
+        EXPECT_TRUE(board.Kernel().Memory().Outstanding().empty());
+    }
+}
+
+TEST(PnpForward, AMissingLowerDeviceOrRequestSendsNothing) {
     vboard::VirtualBoard board;
-    board.Kernel().Faults().FailNext("IoSetDeviceInterfaceState", STATUS_ACCESS_DENIED);
+    IRP unused{};
     board.RootBus().ClearRequests();
-    EXPECT_EQ(board.Remove().returned, STATUS_SUCCESS);
-    ASSERT_EQ(board.RootBus().Requests().size(), 1u);
-    EXPECT_EQ(board.RootBus().Requests()[0].minor, IRP_MN_REMOVE_DEVICE);
-    EXPECT_EQ(board.Device(), nullptr);
-    board.Unload();
-    EXPECT_TRUE(board.Kernel().Memory().Outstanding().empty());
+    EXPECT_EQ(ForwardIrpSynchronous(nullptr, &unused), STATUS_INVALID_PARAMETER_1);
+    EXPECT_EQ(ForwardIrpSynchronous(board.RootBus().Pdo(), nullptr), STATUS_INVALID_PARAMETER_2);
+    EXPECT_TRUE(board.RootBus().Requests().empty());
 }
 
 TEST(PnpRemove, ALowerFailureLeavesTheDeviceForUnloadToDelete) {
