@@ -28,6 +28,12 @@ void FaultInjector::Reset() {
     std::lock_guard lock(mutex_);
     rules_.clear();
     calls_.clear();
+    fired_ = 0;
+}
+
+uint64_t FaultInjector::Fired() const {
+    std::lock_guard lock(mutex_);
+    return fired_;
 }
 
 int32_t FaultInjector::Check(std::string_view routine) {
@@ -43,14 +49,17 @@ int32_t FaultInjector::Check(std::string_view routine) {
         switch (rule.when) {
         case Rule::When::Next:
             rules_.erase(it);
+            ++fired_;
             return rule.status;
         case Rule::When::OnCall:
             if (rule.callIndex == call) {
                 rules_.erase(it);
+                ++fired_;
                 return rule.status;
             }
             break;
         case Rule::When::Always:
+            ++fired_;
             return rule.status;
         }
     }

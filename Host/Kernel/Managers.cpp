@@ -62,7 +62,10 @@ IoResult PnpManager::Send(UCHAR minor, NTSTATUS initialStatus) {
 
 IoResult PnpManager::Remove() {
     IoResult result = Send(IRP_MN_REMOVE_DEVICE);
-    bus_.DeletePdo();
+    // A function driver that failed the removal is still attached: its device node stays.
+    if (bus_.Pdo()->AttachedDevice == nullptr) {
+        bus_.DeletePdo();
+    }
     return result;
 }
 

@@ -1,6 +1,8 @@
 // The scriptable bus driver under the function driver's device.
 #include "RootBus.h"
 
+#include <cstdio>
+
 #include "Kernel.h"
 
 namespace host {
@@ -91,10 +93,20 @@ NTSTATUS RootBus::Serve(PIRP irp) {
         seen.powerState = static_cast<ULONG>(stack->Parameters.Power.State.SystemState);
         seen.powerAction = stack->Parameters.Power.ShutdownType;
     }
+    // The lower driver's answers are fail-able like any routine, one name per request kind.
+    char routine[32];
+    std::snprintf(routine, sizeof routine, "LowerDriver.%s.0x%02X", seen.major == IRP_MJ_POWER ? "Power" : "Pnp",
+                  seen.minor);
+    const NTSTATUS injected = seen.major == IRP_MJ_PNP || seen.major == IRP_MJ_POWER
+                                  ? Kernel::Current().Faults().Check(routine)
+                                  : STATUS_SUCCESS;
     std::unique_lock lock(mutex_);
     requests_.push_back(seen);
     const BusAnswer answer = AnswerFor(seen.major, seen.minor);
-    const NTSTATUS status = answer.kind == BusAnswer::Status::AsArrived ? irp->IoStatus.Status : answer.status;
+    NTSTATUS status = answer.kind == BusAnswer::Status::AsArrived ? irp->IoStatus.Status : answer.status;
+    if (injected != STATUS_SUCCESS) {
+        status = injected;
+    }
     if (answer.information) {
         irp->IoStatus.Information = *answer.information;
     }

@@ -57,9 +57,12 @@ NTSTATUS StartDevice(PDEVICE_EXTENSION Extension, PIRP Irp) {
     if (!InitSuperIoChip(Extension)) {
         return STATUS_UNSUCCESSFUL;
     }
+    // Under the spin lock: device-control requests read the count there.
+    KIRQL oldIrql = KeAcquireSpinLockRaiseToDpc(&Extension->m_SpinLock);
     Extension->m_LEDCount = LED_PIN_COUNT;
     Extension->m_LEDStatus = 0;
-    WriteGpioRegisterExclusive(Extension, LED_GPIO1_DATA_REGISTER, 0x00);
+    WriteGpioRegister(Extension, LED_GPIO1_DATA_REGISTER, 0x00);
+    KeReleaseSpinLock(&Extension->m_SpinLock, oldIrql);
 
     if (Extension->m_InterfaceName.Buffer != NULL) {
         status = IoSetDeviceInterfaceState(&Extension->m_InterfaceName, TRUE);
@@ -109,7 +112,8 @@ NTSTATUS RemoveDevice(PDEVICE_EXTENSION Extension, PIRP Irp) {
     if (Extension->m_DeviceObject != NULL) {
         IoDeleteDevice(Extension->m_DeviceObject);
     }
-    return STATUS_SUCCESS;
+    // A removal the lower driver pended is still in flight: its sender must wait for the completion.
+    return status == STATUS_PENDING ? STATUS_PENDING : STATUS_SUCCESS;
 }
 
 NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
@@ -124,8 +128,8 @@ NTSTATUS DispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         return status;
 
     case IRP_MN_REMOVE_DEVICE:
-        (void)RemoveDevice(extension, Irp);
-        return STATUS_SUCCESS;
+        // Success, unless the request is still pending below: then its sender must wait for it.
+        return RemoveDevice(extension, Irp) == STATUS_PENDING ? STATUS_PENDING : STATUS_SUCCESS;
 
     case IRP_MN_CANCEL_REMOVE_DEVICE:
     case IRP_MN_CANCEL_STOP_DEVICE:

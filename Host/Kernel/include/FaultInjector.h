@@ -24,6 +24,8 @@ public:
 
     uint64_t Calls(std::string_view routine) const;
     std::vector<std::string> RoutinesCalled() const;
+    // How many injected failures have been handed out so far.
+    uint64_t Fired() const;
 
 private:
     struct Rule {
@@ -34,6 +36,7 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, uint64_t, std::less<>> calls_;
     std::multimap<std::string, Rule, std::less<>> rules_;
+    uint64_t fired_ = 0;
 };
 
 }  // namespace host
