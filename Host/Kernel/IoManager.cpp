@@ -64,7 +64,7 @@ IoManager::~IoManager() = default;
 // ---- Drivers ------------------------------------------------------------------------------------------------
 
 PDRIVER_OBJECT IoManager::CreateDriverObject(std::u16string_view name) {
-    auto record = std::make_unique<DriverRecord>();
+    auto record = std::make_shared<DriverRecord>();
     record->name = name;
     record->object.Type = 4;
     record->object.Size = sizeof(DRIVER_OBJECT);
@@ -81,6 +81,8 @@ PDRIVER_OBJECT IoManager::CreateDriverObject(std::u16string_view name) {
     return driver;
 }
 
+// The object goes with the last device object that refers to it: a handle that outlives the unload still
+// reaches the driver's close routine, as Windows keeps an unloading driver until its devices are unreferenced.
 void IoManager::DeleteDriverObject(PDRIVER_OBJECT driver) {
     std::lock_guard lock(mutex_);
     std::erase_if(drivers_, [driver](const auto& record) { return &record->object == driver; });
@@ -169,6 +171,12 @@ NTSTATUS IoManager::CreateDevice(PDRIVER_OBJECT driver, ULONG extensionSize, PUN
     if (!record->name.empty() && (names_.count(record->name) != 0 || links_.count(record->name) != 0)) {
         return STATUS_OBJECT_NAME_COLLISION;
     }
+    // The device object holds its driver object (see DeleteDriverObject).
+    const auto owner = std::find_if(drivers_.begin(), drivers_.end(),
+                                    [driver](const auto& candidate) { return &candidate->object == driver; });
+    if (owner != drivers_.end()) {
+        record->driver = *owner;
+    }
     if (!record->name.empty()) {
         names_[record->name] = &object;
     }
@@ -204,6 +212,7 @@ void IoManager::DeleteDevice(PDEVICE_OBJECT device) {
         names_.erase(record.name);
     }
     record.deleted = true;
+    // cppcheck-suppress unreadVariable ; its destructor is the use, after the lock
     released = std::move(it->second);
     devices_.erase(it);
 }
@@ -416,6 +425,7 @@ NTSTATUS IoManager::CallDriver(PDEVICE_OBJECT device, PIRP irp) {
     PIO_STACK_LOCATION location = irp->Tail.Overlay.CurrentStackLocation;
     location->DeviceObject = device;
     // A reference on the device for the length of the call, as the object manager holds one.
+    // cppcheck-suppress unreadVariable ; held for its reference, not read
     std::shared_ptr<DeviceRecord> hold = RecordOf(device)->shared_from_this();
     const int spinLocks = SpinLocksHeld();
     const UCHAR major = location->MajorFunction;
@@ -456,8 +466,8 @@ void IoManager::CompleteRequest(PIRP irp) {
                             ((NT_SUCCESS(status) && (location->Control & SL_INVOKE_ON_SUCCESS) != 0) ||
                              (!NT_SUCCESS(status) && (location->Control & SL_INVOKE_ON_ERROR) != 0) ||
                              (irp->Cancel && (location->Control & SL_INVOKE_ON_CANCEL) != 0));
-        const PIO_COMPLETION_ROUTINE routine = location->CompletionRoutine;
-        const PVOID context = location->Context;
+        const auto routine = location->CompletionRoutine;
+        const auto context = location->Context;
         location->MinorFunction = 0;
         location->Flags = 0;
         location->Control = 0;
@@ -619,7 +629,7 @@ void IoManager::RemoveLockInitialized(PIO_REMOVE_LOCK lock) {
 
 void IoManager::RemoveLockAcquired(PIO_REMOVE_LOCK lock, PVOID tag) {
     std::lock_guard guard(lockMutex_);
-    removeLocks_[lock].insert(tag);
+    removeLocks_[lock].push_back(tag);
 }
 
 bool IoManager::RemoveLockReleased(PIO_REMOVE_LOCK lock, PVOID tag) {
@@ -628,11 +638,13 @@ bool IoManager::RemoveLockReleased(PIO_REMOVE_LOCK lock, PVOID tag) {
     if (held == removeLocks_.end()) {
         return false;
     }
-    auto it = held->second.find(tag);
-    if (it == held->second.end()) {
+    std::vector<PVOID>& tags = held->second;
+    auto it = std::find(tags.rbegin(), tags.rend(), tag);  // the newest holder is the likeliest
+    if (it == tags.rend()) {
         return false;
     }
-    held->second.erase(it);
+    *it = tags.back();
+    tags.pop_back();
     return true;
 }
 

@@ -7,6 +7,12 @@
 #include "Text.h"
 
 namespace host {
+namespace {
+
+// A device node that is gone gets no more requests; its sender learns so instead of reaching a deleted device.
+constexpr IoResult kNoDeviceNode{STATUS_NO_SUCH_DEVICE, 0, STATUS_NO_SUCH_DEVICE};
+
+}  // namespace
 
 NTSTATUS PnpManager::LoadDriver(DRIVER_INITIALIZE* entry, std::u16string_view serviceName,
                                 std::u16string_view registryPath) {
@@ -49,10 +55,16 @@ NTSTATUS PnpManager::AddDevice() {
     if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
         Violate("IRQL_NOT_LESS_OR_EQUAL", "AddDevice is called at PASSIVE_LEVEL");
     }
+    if (bus_.Pdo() == nullptr) {
+        return STATUS_NO_SUCH_DEVICE;
+    }
     return driver_->DriverExtension->AddDevice(driver_, bus_.Pdo());
 }
 
 IoResult PnpManager::Send(UCHAR minor, NTSTATUS initialStatus) {
+    if (bus_.Pdo() == nullptr) {
+        return kNoDeviceNode;
+    }
     IrpSetup setup;
     setup.location.MajorFunction = IRP_MJ_PNP;
     setup.location.MinorFunction = minor;
@@ -63,7 +75,7 @@ IoResult PnpManager::Send(UCHAR minor, NTSTATUS initialStatus) {
 IoResult PnpManager::Remove() {
     IoResult result = Send(IRP_MN_REMOVE_DEVICE);
     // A function driver that failed the removal is still attached: its device node stays.
-    if (bus_.Pdo()->AttachedDevice == nullptr) {
+    if (bus_.Pdo() != nullptr && bus_.Pdo()->AttachedDevice == nullptr) {
         bus_.DeletePdo();
     }
     return result;
@@ -78,6 +90,9 @@ IoResult PnpManager::StartDevice() {
 }
 
 IoResult PowerManager::Send(UCHAR minor, POWER_STATE_TYPE type, ULONG state, POWER_ACTION action) {
+    if (bus_.Pdo() == nullptr) {
+        return kNoDeviceNode;
+    }
     auto& io = Kernel::Current().Io();
     IrpSetup setup;
     setup.location.MajorFunction = IRP_MJ_POWER;

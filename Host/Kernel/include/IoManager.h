@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "NtKernel.h"
@@ -113,7 +112,8 @@ private:
     std::shared_ptr<DeviceRecord> TopRecord(PDEVICE_OBJECT device) const;
 
     mutable std::mutex mutex_;
-    std::vector<std::unique_ptr<DriverRecord>> drivers_;
+    // Shared with the driver's device objects: a handle to a device keeps its driver object as well.
+    std::vector<std::shared_ptr<DriverRecord>> drivers_;
     std::unordered_map<PDEVICE_OBJECT, std::shared_ptr<DeviceRecord>> devices_;
     std::map<std::u16string, PDEVICE_OBJECT> names_;
     std::map<std::u16string, std::u16string> links_;
@@ -131,7 +131,8 @@ private:
     std::unordered_map<PIRP, std::unique_ptr<IrpRecord>> irps_;
 
     mutable std::mutex lockMutex_;
-    std::unordered_map<PIO_REMOVE_LOCK, std::unordered_multiset<PVOID>> removeLocks_;
+    // Tags held per lock; a vector, since holders come and go on every request and few are out at once.
+    std::unordered_map<PIO_REMOVE_LOCK, std::vector<PVOID>> removeLocks_;
 };
 
 }  // namespace host
