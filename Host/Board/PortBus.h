@@ -45,6 +45,7 @@ public:
     using Listener = void (*)(void* context, const PortOperation& operation);
 
     PortBus() = default;
+    ~PortBus() = default;
     PortBus(const PortBus&) = delete;
     PortBus& operator=(const PortBus&) = delete;
 

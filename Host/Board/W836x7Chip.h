@@ -18,6 +18,7 @@ struct ChipDiagnostics {
     friend bool operator==(const ChipDiagnostics&, const ChipDiagnostics&) = default;
 };
 
+// NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor): final, so never deleted through a base.
 class W836x7Chip final : public PortDevice {
 public:
     static constexpr std::uint8_t kEnterKey = 0x87;

@@ -51,6 +51,7 @@ std::string Number(const Spec& spec, char conversion, va_list& args) {
         }
     } else {
         format += conversion;
+        // NOLINTNEXTLINE(bugprone-branch-clone): the branches read different va_arg types.
         if (isSigned) {
             std::snprintf(text, sizeof text, format.c_str(), va_arg(args, int32_t));
         } else {

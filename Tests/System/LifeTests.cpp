@@ -20,7 +20,7 @@ TEST(DriverLife, FromLoadToUnload) {
 
     // Load: the banner, the saved registry path, the dispatch table.
     ASSERT_EQ(board.Load(), STATUS_SUCCESS);
-    const PDRIVER_OBJECT driver = board.Pnp().Driver();
+    const auto driver = board.Pnp().Driver();
     char object[64];
     std::snprintf(object, sizeof object, "%016llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(driver)));
     EXPECT_EQ(kernel.Debug().Messages(),

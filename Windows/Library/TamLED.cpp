@@ -33,7 +33,7 @@ void LockCalls() {
 void UnlockCalls() { InterlockedExchange(&g_CallLock, 0); }
 
 LONG NewConnectionHandle(LED_CONNECTION* Connection) {
-    if (sizeof(Connection) <= sizeof(LONG)) {
+    if (sizeof(ULONG_PTR) <= sizeof(LONG)) {  // the record's address fits in a handle (32-bit Windows)
         return (LONG)(ULONG_PTR)Connection;
     }
     g_NextConnectionNumber = g_NextConnectionNumber % 0x7FFFFFFF + 1;
