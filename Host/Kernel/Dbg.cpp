@@ -11,7 +11,7 @@
 
 namespace {
 
-struct Spec {
+struct Directive {
     std::string flags;
     int width = -1;
     int precision = -1;
@@ -19,10 +19,10 @@ struct Spec {
     bool wideChar = false;  // 'w': the argument is a wide string
 };
 
-std::string Pad(std::string body, const Spec& spec) {
-    if (spec.width > 0 && body.size() < static_cast<std::size_t>(spec.width)) {
-        const std::size_t fill = spec.width - body.size();
-        if (spec.flags.find('-') != std::string::npos) {
+std::string Pad(std::string body, const Directive& directive) {
+    if (directive.width > 0 && body.size() < static_cast<std::size_t>(directive.width)) {
+        const std::size_t fill = directive.width - body.size();
+        if (directive.flags.find('-') != std::string::npos) {
             body.append(fill, ' ');
         } else {
             body.insert(0, fill, ' ');
@@ -31,17 +31,17 @@ std::string Pad(std::string body, const Spec& spec) {
     return body;
 }
 
-std::string Number(const Spec& spec, char conversion, va_list& args) {
-    std::string format = "%" + spec.flags;
-    if (spec.width >= 0) {
-        format += std::to_string(spec.width);
+std::string Number(const Directive& directive, char conversion, va_list& args) {
+    std::string format = "%" + directive.flags;
+    if (directive.width >= 0) {
+        format += std::to_string(directive.width);
     }
-    if (spec.precision >= 0) {
-        format += "." + std::to_string(spec.precision);
+    if (directive.precision >= 0) {
+        format += "." + std::to_string(directive.precision);
     }
     char text[64];
     const bool isSigned = conversion == 'd' || conversion == 'i';
-    if (spec.wide64) {
+    if (directive.wide64) {
         format += "ll";
         format += conversion;
         if (isSigned) {
@@ -73,39 +73,39 @@ std::string Format(const char* format, va_list& args) {
             out.push_back('%');
             continue;
         }
-        Spec spec;
+        Directive directive;
         while (*p == '-' || *p == '0' || *p == '+' || *p == ' ' || *p == '#') {
-            spec.flags.push_back(*p++);
+            directive.flags.push_back(*p++);
         }
         if (*p == '*') {
-            spec.width = va_arg(args, int);
+            directive.width = va_arg(args, int);
             ++p;
         } else {
-            for (spec.width = *p >= '0' && *p <= '9' ? 0 : -1; *p >= '0' && *p <= '9'; ++p) {
-                spec.width = spec.width * 10 + (*p - '0');
+            for (directive.width = *p >= '0' && *p <= '9' ? 0 : -1; *p >= '0' && *p <= '9'; ++p) {
+                directive.width = directive.width * 10 + (*p - '0');
             }
         }
         if (*p == '.') {
             ++p;
             if (*p == '*') {
-                spec.precision = va_arg(args, int);
+                directive.precision = va_arg(args, int);
                 ++p;
             } else {
-                for (spec.precision = 0; *p >= '0' && *p <= '9'; ++p) {
-                    spec.precision = spec.precision * 10 + (*p - '0');
+                for (directive.precision = 0; *p >= '0' && *p <= '9'; ++p) {
+                    directive.precision = directive.precision * 10 + (*p - '0');
                 }
             }
         }
         if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-            spec.wide64 = true;
+            directive.wide64 = true;
             p += 3;
         } else if (p[0] == 'l' && p[1] == 'l') {
-            spec.wide64 = true;
+            directive.wide64 = true;
             p += 2;
         } else if (*p == 'l' || *p == 'h') {
             ++p;  // long is 32 bits on Windows; short arguments arrive promoted
         } else if (*p == 'w') {
-            spec.wideChar = true;
+            directive.wideChar = true;
             ++p;
         }
         switch (*p) {
@@ -115,37 +115,37 @@ std::string Format(const char* format, va_list& args) {
         case 'x':
         case 'X':
         case 'o':
-            out += Number(spec, *p, args);
+            out += Number(directive, *p, args);
             break;
         case 'c':
-            out += Pad(std::string(1, static_cast<char>(va_arg(args, int))), spec);
+            out += Pad(std::string(1, static_cast<char>(va_arg(args, int))), directive);
             break;
         case 'p': {
             char text[32];
             std::snprintf(text, sizeof text, "%016llX",
                           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(va_arg(args, void*))));
-            out += Pad(text, spec);
+            out += Pad(text, directive);
             break;
         }
         case 's':
         case 'S': {
             std::string text;
-            if (spec.wideChar || *p == 'S') {
+            if (directive.wideChar || *p == 'S') {
                 const auto* wide = va_arg(args, const WCHAR*);
                 text = wide == nullptr ? "(null)" : host::ToUtf8(host::View(wide));
             } else {
                 const char* narrow = va_arg(args, const char*);
                 text = narrow == nullptr ? "(null)" : narrow;
             }
-            if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision)) {
-                text.resize(spec.precision);
+            if (directive.precision >= 0 && text.size() > static_cast<std::size_t>(directive.precision)) {
+                text.resize(directive.precision);
             }
-            out += Pad(text, spec);
+            out += Pad(text, directive);
             break;
         }
         case 'Z': {
             const auto* counted = va_arg(args, const UNICODE_STRING*);
-            out += Pad(counted == nullptr ? "(null)" : host::ToUtf8(host::View(*counted)), spec);
+            out += Pad(counted == nullptr ? "(null)" : host::ToUtf8(host::View(*counted)), directive);
             break;
         }
         case '\0':
