@@ -130,11 +130,6 @@ std::optional<std::u16string> IoManager::LinkTarget(std::u16string_view link) co
     return it->second;
 }
 
-std::size_t IoManager::LiveDevices() const {
-    std::lock_guard lock(mutex_);
-    return devices_.size();
-}
-
 PDEVICE_OBJECT IoManager::TopOfStack(PDEVICE_OBJECT device) const {
     std::lock_guard lock(mutex_);
     while (device->AttachedDevice != nullptr) {
@@ -211,7 +206,6 @@ void IoManager::DeleteDevice(PDEVICE_OBJECT device) {
     if (!record.name.empty()) {
         names_.erase(record.name);
     }
-    record.deleted = true;
     // cppcheck-suppress unreadVariable ; its destructor is the use, after the lock
     released = std::move(it->second);
     devices_.erase(it);
@@ -589,15 +583,6 @@ NTSTATUS IoManager::SetInterfaceProperty(std::u16string_view link, const DEVPROP
     property.data.assign(bytes, bytes + size);
     it->second.properties[{GuidText(key.fmtid), key.pid}] = std::move(property);
     return STATUS_SUCCESS;
-}
-
-std::vector<std::u16string> IoManager::Interfaces() const {
-    std::lock_guard lock(mutex_);
-    std::vector<std::u16string> links;
-    for (const auto& [key, record] : interfaces_) {
-        links.push_back(record.link);
-    }
-    return links;
 }
 
 bool IoManager::InterfaceEnabled(std::u16string_view link) const {

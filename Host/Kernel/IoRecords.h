@@ -16,7 +16,6 @@ struct DeviceRecord : std::enable_shared_from_this<DeviceRecord> {
     std::u16string instancePath;  // set on physical device objects by their bus
     PDEVICE_OBJECT attachedTo = nullptr;  // the device this one sits on, until it detaches
     std::shared_ptr<void> driver;  // the driver object's record, kept while this device object lives
-    bool deleted = false;
 };
 
 inline DeviceRecord* RecordOf(PDEVICE_OBJECT device) {

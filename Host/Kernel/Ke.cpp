@@ -102,10 +102,6 @@ LONG KeSetEvent(PRKEVENT Event, KPRIORITY Increment, BOOLEAN Wait) {
     return previous;
 }
 
-LONG KeReadStateEvent(PRKEVENT Event) { return std::atomic_ref<LONG>(Event->SignalState).load(); }
-
-VOID KeClearEvent(PRKEVENT Event) { std::atomic_ref<LONG>(Event->SignalState).store(0); }
-
 NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR_MODE WaitMode, BOOLEAN Alertable,
                                PLARGE_INTEGER Timeout) {
     UNREFERENCED_PARAMETER(WaitReason);

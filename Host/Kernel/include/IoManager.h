@@ -53,7 +53,6 @@ public:
     PDEVICE_OBJECT FindDevice(std::u16string_view name) const;
     std::optional<std::u16string> LinkTarget(std::u16string_view link) const;
     static std::u16string NormalizeName(std::u16string_view name);
-    std::size_t LiveDevices() const;
     PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT device) const;
 
     // ---- Handles, as user mode opens them ------------------------------------------------------------------
@@ -91,7 +90,6 @@ public:
     NTSTATUS SetInterfaceState(std::u16string_view link, bool enable);
     NTSTATUS SetInterfaceProperty(std::u16string_view link, const DEVPROPKEY& key, DEVPROPTYPE type,
                                   const void* data, ULONG size);
-    std::vector<std::u16string> Interfaces() const;
     bool InterfaceEnabled(std::u16string_view link) const;
     std::optional<InterfaceProperty> InterfacePropertyOf(std::u16string_view link, const DEVPROPKEY& key) const;
 
