@@ -5,7 +5,6 @@ namespace board {
 
 bool W836x7Chip::Claims(std::uint16_t port) const
 {
-    SpinLockGuard guard(lock_);
     const std::uint16_t index = IndexPort();
     return index != 0 && (port == index || port == index + 1);
 }
@@ -52,13 +51,12 @@ void W836x7Chip::Write(std::uint16_t port, std::uint8_t value)
 void W836x7Chip::SetPlacement(ChipPlacement placement)
 {
     SpinLockGuard guard(lock_);
-    placement_ = placement;
+    placement_.store(placement, std::memory_order_relaxed);
 }
 
 ChipPlacement W836x7Chip::Placement() const
 {
-    SpinLockGuard guard(lock_);
-    return placement_;
+    return placement_.load(std::memory_order_relaxed);
 }
 
 void W836x7Chip::SetChipId(std::uint8_t id)
@@ -185,7 +183,7 @@ void W836x7Chip::Reset()
 
 std::uint16_t W836x7Chip::IndexPort() const
 {
-    switch (placement_) {
+    switch (placement_.load(std::memory_order_relaxed)) {
     case ChipPlacement::At2E:
         return 0x2E;
     case ChipPlacement::At4E:

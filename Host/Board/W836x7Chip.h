@@ -1,6 +1,7 @@
 // Model of a Winbond W836x7-family Super I/O: configuration key protocol, logical devices, GPIO port 1.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "PortBus.h"
@@ -106,7 +107,8 @@ private:
 
     mutable SpinLock lock_; // back door may run beside driver threads on the bus
 
-    ChipPlacement placement_;
+    // Read without the lock by Claims, which the bus asks on every access; Read and Write check it again.
+    std::atomic<ChipPlacement> placement_;
     std::uint8_t chipId_ = kDefaultChipId;
     std::uint8_t revision_ = kDefaultRevision;
     std::uint8_t inputLevels_ = 0x00;
