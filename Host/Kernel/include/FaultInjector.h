@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace host {
@@ -23,7 +24,7 @@ public:
     int32_t Check(std::string_view routine);
 
     uint64_t Calls(std::string_view routine) const;
-    std::vector<std::string> RoutinesCalled() const;
+    std::vector<std::string> RoutinesCalled() const;  // in name order
     // How many injected failures have been handed out so far.
     uint64_t Fired() const;
 
@@ -33,8 +34,13 @@ private:
         uint64_t callIndex;
         int32_t status;
     };
+    // Looked up by a routine's name without building a string: fail-able routines sit on hot paths.
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const noexcept { return std::hash<std::string_view>{}(name); }
+    };
     mutable std::mutex mutex_;
-    std::map<std::string, uint64_t, std::less<>> calls_;
+    std::unordered_map<std::string, uint64_t, NameHash, std::equal_to<>> calls_;
     std::multimap<std::string, Rule, std::less<>> rules_;
     uint64_t fired_ = 0;
 };

@@ -24,8 +24,15 @@ public:
     Kernel(const Kernel&) = delete;
     Kernel& operator=(const Kernel&) = delete;
 
-    static Kernel& Current();
-    static bool Exists();
+    // Inline: every IN and OUT the driver makes goes through here.
+    static Kernel& Current() {
+        Kernel* kernel = current_.load(std::memory_order_acquire);
+        if (kernel == nullptr) {
+            NoKernel();
+        }
+        return *kernel;
+    }
+    static bool Exists() { return current_.load(std::memory_order_acquire) != nullptr; }
 
     Verifier& Rules() { return verifier_; }
     FaultInjector& Faults() { return faults_; }
@@ -44,6 +51,9 @@ public:
     void CountPowerIrpStarted() { powerIrpsStarted_.fetch_add(1, std::memory_order_relaxed); }
 
 private:
+    [[noreturn]] static void NoKernel();
+
+    inline static std::atomic<Kernel*> current_{nullptr};
     Verifier verifier_;
     FaultInjector faults_;
     Registry registry_;
