@@ -9,6 +9,7 @@
 
 #include "IoRecords.h"
 #include "Kernel.h"
+#include "Poison.h"
 #include "Text.h"
 
 namespace host {
@@ -41,20 +42,6 @@ struct IoManager::DriverRecord {
 
 struct IoManager::FileRecord {
     std::shared_ptr<DeviceRecord> device;
-};
-
-struct IoManager::Request {
-    std::mutex mutex;
-    std::condition_variable completed;
-    bool done = false;
-    NTSTATUS status = STATUS_PENDING;
-    ULONG_PTR information = 0;
-    // METHOD_BUFFERED device control: the system buffer, and where Information bytes go back to.
-    bool buffered = false;
-    std::unique_ptr<std::byte[]> systemBuffer;
-    void* userOutput = nullptr;
-    ULONG outputLength = 0;
-    std::shared_ptr<DeviceRecord> target;  // a reference on the device while the request is out
 };
 
 IoManager::IoManager() = default;
@@ -132,6 +119,10 @@ std::optional<std::u16string> IoManager::LinkTarget(std::u16string_view link) co
 
 PDEVICE_OBJECT IoManager::TopOfStack(PDEVICE_OBJECT device) const {
     std::lock_guard lock(mutex_);
+    return TopOfStackLocked(device);
+}
+
+PDEVICE_OBJECT IoManager::TopOfStackLocked(PDEVICE_OBJECT device) const {
     while (device->AttachedDevice != nullptr) {
         device = device->AttachedDevice;
     }
@@ -299,7 +290,7 @@ NTSTATUS IoManager::Close(FileHandle handle) {
         IrpSetup setup;
         setup.location.MajorFunction = major;
         setup.location.FileObject = file.get();
-        (void)Issue(&file->device->object, setup, std::make_shared<Request>());
+        (void)Issue(TopRecord(&file->device->object), setup, std::make_unique<IrpRecord>());
     }
     return STATUS_SUCCESS;
 }
@@ -311,94 +302,103 @@ std::size_t IoManager::OpenHandles() const {
 
 IoResult IoManager::DeviceControl(FileHandle handle, ULONG code, const void* input, ULONG inputLength, void* output,
                                   ULONG outputLength) {
-    PDEVICE_OBJECT device = nullptr;
-    PVOID fileObject = nullptr;
+    IrpSetup setup;
+    std::shared_ptr<DeviceRecord> top;
     {
         std::lock_guard lock(mutex_);
         auto it = files_.find(handle);
         if (it == files_.end()) {
             return IoResult{STATUS_INVALID_HANDLE, 0, STATUS_INVALID_HANDLE};
         }
-        device = &it->second->device->object;
-        fileObject = it->second.get();
+        setup.location.FileObject = it->second.get();
+        top = RecordOf(TopOfStackLocked(&it->second->device->object))->shared_from_this();
     }
-    auto request = std::make_shared<Request>();
-    IrpSetup setup;
+    auto record = std::make_unique<IrpRecord>();
     setup.location.MajorFunction = IRP_MJ_DEVICE_CONTROL;
-    setup.location.FileObject = fileObject;
     setup.location.Parameters.DeviceIoControl.IoControlCode = code;
     setup.location.Parameters.DeviceIoControl.InputBufferLength = inputLength;
     setup.location.Parameters.DeviceIoControl.OutputBufferLength = outputLength;
     if ((code & 3) == METHOD_BUFFERED) {
         const ULONG length = std::max(inputLength, outputLength);
-        if (length != 0) {
-            request->systemBuffer = std::make_unique<std::byte[]>(length);
-            if (inputLength != 0) {
-                std::memcpy(request->systemBuffer.get(), input, inputLength);
-            }
-            setup.systemBuffer = request->systemBuffer.get();
+        if (length > IrpRecord::kInlineBuffer) {
+            record->largeBuffer = std::make_unique<std::byte[]>(length);
+            setup.systemBuffer = record->largeBuffer.get();
+        } else if (length != 0) {
+            setup.systemBuffer = record->inlineBuffer.data();
         }
-        request->buffered = true;
-        request->userOutput = output;
-        request->outputLength = outputLength;
+        if (inputLength != 0) {
+            std::memcpy(setup.systemBuffer, input, inputLength);
+        }
+        record->buffered = true;
+        record->userOutput = output;
+        record->outputLength = outputLength;
     } else {
         setup.location.Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void*>(input);
     }
-    return Issue(device, setup, std::move(request));
+    return Issue(std::move(top), setup, std::move(record));
 }
 
 // ---- Requests -----------------------------------------------------------------------------------------------
 
 IoResult IoManager::Send(PDEVICE_OBJECT device, const IrpSetup& setup) {
-    return Issue(device, setup, std::make_shared<Request>());
+    return Issue(TopRecord(device), setup, std::make_unique<IrpRecord>());
 }
 
-IoResult IoManager::Issue(PDEVICE_OBJECT device, const IrpSetup& setup, std::shared_ptr<Request> request) {
-    request->target = TopRecord(device);
-    PDEVICE_OBJECT top = &request->target->object;
-
-    auto record = std::make_unique<IrpRecord>();
-    const CHAR stackSize = top->StackSize;
-    record->stack = std::make_unique<IO_STACK_LOCATION[]>(stackSize);
-    record->request = request;
+IoResult IoManager::Issue(std::shared_ptr<DeviceRecord> top, const IrpSetup& setup,
+                          std::unique_ptr<IrpRecord> record) {
+    PDEVICE_OBJECT device = &top->object;
+    record->target = std::move(top);
+    const std::size_t stackSize = static_cast<unsigned char>(device->StackSize);  // 1 and up: one per driver
+    IO_STACK_LOCATION* stack = record->inlineStack.data();
+    if (stackSize > IrpRecord::kInlineStack) {
+        record->largeStack = std::make_unique<IO_STACK_LOCATION[]>(stackSize);
+        stack = record->largeStack.get();
+    }
     IRP& irp = record->irp;
     irp.Type = 6;
     irp.Size = sizeof(IRP);
-    irp.StackCount = stackSize;
+    irp.StackCount = static_cast<CHAR>(stackSize);
     irp.CurrentLocation = static_cast<CHAR>(stackSize + 1);
-    irp.Tail.Overlay.CurrentStackLocation = record->stack.get() + stackSize;  // one past the top, as Windows does
+    irp.Tail.Overlay.CurrentStackLocation = stack + stackSize;  // one past the top, as Windows does
     irp.AssociatedIrp.SystemBuffer = setup.systemBuffer;
-    irp.UserBuffer = request->userOutput;
+    irp.UserBuffer = record->userOutput;
     irp.IoStatus.Status = setup.initialStatus;
     irp.RequestorMode = KernelMode;
-    record->stack[stackSize - 1] = setup.location;
-    record->stack[stackSize - 1].Control = 0;
-    record->stack[stackSize - 1].CompletionRoutine = nullptr;
+    stack[stackSize - 1] = setup.location;
+    stack[stackSize - 1].Control = 0;
+    stack[stackSize - 1].CompletionRoutine = nullptr;
     {
         std::lock_guard lock(irpMutex_);
-        irps_[&irp] = std::move(record);
+        live_.push_back(record.get());
     }
 
     IoResult result;
-    result.returned = IofCallDriver(top, &irp);
+    result.returned = IofCallDriver(device, &irp);
 
-    std::unique_lock lock(request->mutex);
-    if (!request->done && result.returned != STATUS_PENDING) {
-        Violate("IRP_NOT_COMPLETED", "a dispatch routine returned " + Hex(static_cast<ULONG>(result.returned)) +
-                                         " without completing the request or returning STATUS_PENDING");
+    if (!record->done.load(std::memory_order_acquire)) {
+        if (result.returned != STATUS_PENDING) {
+            Violate("IRP_NOT_COMPLETED", "a dispatch routine returned " + Hex(static_cast<ULONG>(result.returned)) +
+                                             " without completing the request or returning STATUS_PENDING");
+        }
+        std::unique_lock lock(irpMutex_);
+        ++waiting_;
+        const bool completed = completion_.wait_for(
+            lock, kCompletionLimit, [&record] { return record->done.load(std::memory_order_acquire); });
+        --waiting_;
+        if (!completed) {
+            Violate("IRP_NEVER_COMPLETED", "a pending request was not completed");
+            abandoned_.push_back(std::move(record));  // a completion may still come
+            return result;
+        }
     }
-    if (!request->completed.wait_for(lock, kCompletionLimit, [&] { return request->done; })) {
-        Violate("IRP_NEVER_COMPLETED", "a pending request was not completed");
-        return result;
-    }
-    result.status = request->status;
-    result.information = request->information;
-    return result;
+    result.status = record->status;
+    result.information = record->information;
+    return result;  // the record, and with it the request, goes here
 }
 
 bool IoManager::IsLive(PIRP irp) const {
     std::lock_guard lock(irpMutex_);
-    return irps_.count(irp) != 0;
+    return std::any_of(live_.begin(), live_.end(), [irp](const IrpRecord* record) { return &record->irp == irp; });
 }
 
 NTSTATUS IoManager::CallDriver(PDEVICE_OBJECT device, PIRP irp) {
@@ -485,35 +485,47 @@ void IoManager::CompleteRequest(PIRP irp) {
 }
 
 void IoManager::Finish(PIRP irp) {
-    std::unique_ptr<IrpRecord> record;
+    std::shared_ptr<DeviceRecord> target;  // released after the lock: it may be the device's last reference
+    bool wake = false;
     {
         std::lock_guard lock(irpMutex_);
-        auto it = irps_.find(irp);
-        record = std::move(it->second);
-        irps_.erase(it);
-    }
-    const std::shared_ptr<Request> request = std::static_pointer_cast<Request>(record->request);
-    const NTSTATUS status = irp->IoStatus.Status;
-    const ULONG_PTR information = irp->IoStatus.Information;
-    if (request->buffered && !NT_ERROR(status) && request->outputLength != 0 && request->userOutput != nullptr) {
-        ULONG_PTR copy = information;
-        if (information > request->outputLength) {
-            Violate("BUFFERED_INFORMATION_ABOVE_OUTPUT_LENGTH",
-                    "Information " + std::to_string(information) + " above the output length " +
-                        std::to_string(request->outputLength) + " of a buffered request");
-            copy = request->outputLength;
+        const auto it = std::find_if(live_.begin(), live_.end(),
+                                     [irp](const IrpRecord* record) { return &record->irp == irp; });
+        if (it == live_.end()) {  // another thread completed it in the meantime
+            Violate("IRP_COMPLETED_TWICE", "IoCompleteRequest of a request that was completed already");
+            return;
         }
-        std::memcpy(request->userOutput, request->systemBuffer.get(), copy);
+        IrpRecord& record = **it;
+        *it = live_.back();
+        live_.pop_back();
+
+        const NTSTATUS status = irp->IoStatus.Status;
+        const ULONG_PTR information = irp->IoStatus.Information;
+        if (record.buffered && !NT_ERROR(status) && record.outputLength != 0 && record.userOutput != nullptr) {
+            ULONG_PTR copy = information;
+            if (information > record.outputLength) {
+                Violate("BUFFERED_INFORMATION_ABOVE_OUTPUT_LENGTH",
+                        "Information " + std::to_string(information) + " above the output length " +
+                            std::to_string(record.outputLength) + " of a buffered request");
+                copy = record.outputLength;
+            }
+            const std::byte* systemBuffer = record.largeBuffer ? record.largeBuffer.get() : record.inlineBuffer.data();
+            std::memcpy(record.userOutput, systemBuffer, copy);
+        }
+        // The request ends here for every driver: a late touch of it is a use after free.
+        record.largeStack.reset();
+        record.largeBuffer.reset();
+        Poison(&record.irp, record.RequestBytes());
+        target = std::move(record.target);
+        record.status = status;
+        record.information = information;
+        wake = waiting_ != 0;
+        // From here the sender may free the record.
+        record.done.store(true, std::memory_order_release);
     }
-    // The request and its system buffer end here, so a late touch by a driver is a use after free.
-    record.reset();
-    request->systemBuffer.reset();
-    std::lock_guard lock(request->mutex);
-    request->status = status;
-    request->information = information;
-    request->target.reset();
-    request->done = true;
-    request->completed.notify_all();
+    if (wake) {
+        completion_.notify_all();
+    }
 }
 
 // ---- Device interfaces --------------------------------------------------------------------------------------

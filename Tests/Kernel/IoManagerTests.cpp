@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "Kernel.h"
 #include "KernelTestSupport.h"
 #include "NtKernel.h"
+#include "Poison.h"
 
 namespace {
 
@@ -182,6 +184,112 @@ TEST_F(IoStackTest, BufferedDeviceControlCopiesBackOnlyWhatIsOwedAndOnlyWithoutE
         const host::IoResult result = kernel_.Io().DeviceControl(*handle, 0x222000, input, 5, output.data(), 3);
         EXPECT_EQ(result.status, row.status);
         EXPECT_EQ(output, row.output);
+        kernel_.Io().Close(*handle);
+    }
+}
+
+// Short buffers live in the request itself, long ones apart: both carry the input in and the output back.
+TEST_F(IoStackTest, SystemBuffersOfAnyLengthCarryTheInputInAndTheOutputBack) {
+    for (const ULONG length : {1u, 63u, 64u, 65u, 4096u, 65536u}) {
+        SCOPED_TRACE(length);
+        lower_ = [length](PDEVICE_OBJECT device, PIRP irp) {
+            if (IoGetCurrentIrpStackLocation(irp)->MajorFunction != IRP_MJ_DEVICE_CONTROL) {
+                return CompleteWith(STATUS_SUCCESS, 0)(device, irp);
+            }
+            auto* buffer = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
+            for (ULONG i = 0; i < length; ++i) {
+                EXPECT_EQ(buffer[i], static_cast<uint8_t>(i * 7)) << "input byte " << i;
+                buffer[i] = static_cast<uint8_t>(~buffer[i]);
+            }
+            return CompleteWith(STATUS_SUCCESS, length)(device, irp);
+        };
+        NTSTATUS status;
+        const auto handle = kernel_.Io().Open(u"\\Device\\Upper", &status);
+        ASSERT_TRUE(handle);
+        std::vector<uint8_t> input(length), output(length, 0);
+        for (ULONG i = 0; i < length; ++i) {
+            input[i] = static_cast<uint8_t>(i * 7);
+        }
+        const host::IoResult result =
+            kernel_.Io().DeviceControl(*handle, 0x222000, input.data(), length, output.data(), length);
+        EXPECT_EQ(result.status, STATUS_SUCCESS);
+        for (ULONG i = 0; i < length; ++i) {
+            ASSERT_EQ(output[i], static_cast<uint8_t>(~(i * 7))) << "output byte " << i;
+        }
+        kernel_.Io().Close(*handle);
+    }
+}
+
+TEST_F(IoStackTest, DeepStacksCarryOneLocationPerDriver) {
+    std::map<PDEVICE_OBJECT, PDEVICE_OBJECT> below{{upper_device_, lower_device_}};
+    std::vector<PDEVICE_OBJECT> added;
+    for (int i = 0; i < 4; ++i) {
+        PDEVICE_OBJECT device = nullptr;
+        ASSERT_EQ(IoCreateDevice(upperDriver_, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device), STATUS_SUCCESS);
+        below[device] = IoAttachDeviceToDeviceStack(device, lower_device_);
+        device->Flags &= ~DO_DEVICE_INITIALIZING;
+        added.push_back(device);
+    }
+    std::vector<int> locations;
+    upper_ = [&](PDEVICE_OBJECT device, PIRP irp) {
+        locations.push_back(irp->CurrentLocation);
+        IoCopyCurrentIrpStackLocationToNext(irp);
+        return IoCallDriver(below[device], irp);
+    };
+    lower_ = [&](PDEVICE_OBJECT device, PIRP irp) {
+        locations.push_back(irp->CurrentLocation);
+        EXPECT_EQ(irp->StackCount, 6);
+        EXPECT_EQ(IoGetCurrentIrpStackLocation(irp)->MajorFunction, IRP_MJ_INTERNAL_DEVICE_CONTROL);
+        return CompleteWith(STATUS_SUCCESS, 9)(device, irp);
+    };
+    const host::IoResult result = SendToUpper();
+    EXPECT_EQ(locations, (std::vector<int>{6, 5, 4, 3, 2, 1}));
+    EXPECT_EQ(result.status, STATUS_SUCCESS);
+    EXPECT_EQ(result.information, 9u);
+    for (auto device = added.rbegin(); device != added.rend(); ++device) {
+        IoDetachDevice(below[*device]);
+        IoDeleteDevice(*device);
+    }
+}
+
+// Windows frees a request at its completion; a driver that still touches it, or its system buffer, corrupts
+// memory. Here AddressSanitizer reports the touch.
+TEST_F(IoStackTest, TouchingARequestAfterCompletingItIsReported) {
+    if (!host::kAddressSanitizer) {
+        GTEST_SKIP() << "shown only in builds with AddressSanitizer";
+    }
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const struct {
+        const char* what;
+        ULONG length;
+        bool touchBuffer;
+    } rows[] = {
+        {"the request", 8, false},
+        {"a short system buffer", 8, true},
+        {"a long system buffer", 4096, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        lower_ = [&row](PDEVICE_OBJECT device, PIRP irp) {
+            if (IoGetCurrentIrpStackLocation(irp)->MajorFunction != IRP_MJ_DEVICE_CONTROL) {
+                return CompleteWith(STATUS_SUCCESS, 0)(device, irp);
+            }
+            auto* buffer = static_cast<volatile uint8_t*>(irp->AssociatedIrp.SystemBuffer);
+            CompleteWith(STATUS_SUCCESS, 0)(device, irp);
+            if (row.touchBuffer) {
+                buffer[0] = 1;
+            } else {
+                static_cast<volatile ULONG_PTR&>(irp->IoStatus.Information) = 1;
+            }
+            return STATUS_SUCCESS;
+        };
+        NTSTATUS status;
+        const auto handle = kernel_.Io().Open(u"\\Device\\Upper", &status);
+        ASSERT_TRUE(handle);
+        std::vector<uint8_t> bytes(row.length);
+        EXPECT_DEATH(kernel_.Io().DeviceControl(*handle, 0x222000, bytes.data(), row.length, bytes.data(), 0),
+                     "use-after-poison|heap-use-after-free");
+        lower_ = CompleteWith(STATUS_SUCCESS, 0);
         kernel_.Io().Close(*handle);
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -102,12 +103,12 @@ public:
 private:
     struct DriverRecord;
     struct FileRecord;
-    struct Request;
 
-    // Builds a request for the top of the device's stack, sends it and waits for its completion.
-    IoResult Issue(PDEVICE_OBJECT device, const IrpSetup& setup, std::shared_ptr<Request> request);
+    // Builds the request in its record, sends it to the top of a stack and waits for its completion.
+    IoResult Issue(std::shared_ptr<DeviceRecord> top, const IrpSetup& setup, std::unique_ptr<IrpRecord> record);
     void Finish(PIRP irp);
     std::shared_ptr<DeviceRecord> TopRecord(PDEVICE_OBJECT device) const;
+    PDEVICE_OBJECT TopOfStackLocked(PDEVICE_OBJECT device) const;
 
     mutable std::mutex mutex_;
     // Shared with the driver's device objects: a handle to a device keeps its driver object as well.
@@ -126,7 +127,13 @@ private:
     FileHandle nextHandle_ = 1;
 
     mutable std::mutex irpMutex_;
-    std::unordered_map<PIRP, std::unique_ptr<IrpRecord>> irps_;
+    // Requests out now, owned by their senders; few are out at once, so a scan beats a hash.
+    std::vector<IrpRecord*> live_;
+    // Requests still pending when their sender gave up waiting: kept, so a late completion lands in live memory.
+    std::vector<std::unique_ptr<IrpRecord>> abandoned_;
+    // Senders of pending requests wait here; a request completed before its dispatch returned needs no wait.
+    std::condition_variable completion_;
+    int waiting_ = 0;
 
     mutable std::mutex lockMutex_;
     // Tags held per lock; a vector, since holders come and go on every request and few are out at once.
