@@ -80,7 +80,7 @@ extern "C" LED_INIT_CODE NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNIC
 
     DbgPrint(LED_RULE_LINE);
     DbgPrint("// GLIM:     <---------------- DriverEntry status = %X  <---------------- //\n", STATUS_SUCCESS);
-    DbgPrint("////////////////////////////////////////////////////////////////////\n\n");
+    DbgPrint(LED_RULE_LINE "\n");
     return STATUS_SUCCESS;
 }
 

@@ -49,8 +49,8 @@ extern LONG g_SioDataPort;
 BOOLEAN InitSuperIoChip(PDEVICE_EXTENSION DeviceExtension);
 UCHAR ReadGpioRegister(PDEVICE_EXTENSION DeviceExtension, UCHAR Register);
 VOID WriteGpioRegister(PDEVICE_EXTENSION DeviceExtension, UCHAR Register, UCHAR Value);
-// The same accesses for the start and power paths: they hold m_SpinLock so that they never overlap a
-// device-control request's sequences.
+// The same accesses for the power path: they hold m_SpinLock so that they never overlap a device-control
+// request's sequences.
 UCHAR ReadGpioRegisterExclusive(PDEVICE_EXTENSION DeviceExtension, UCHAR Register);
 VOID WriteGpioRegisterExclusive(PDEVICE_EXTENSION DeviceExtension, UCHAR Register, UCHAR Value);
 

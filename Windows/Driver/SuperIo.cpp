@@ -15,7 +15,6 @@ const UCHAR SIO_REG_CHIP_ID = 0x20;
 const UCHAR SIO_REG_CHIP_REVISION = 0x21;
 const UCHAR SIO_REG_MULTI_FUNCTION = 0x2A;
 const UCHAR SIO_REG_ACTIVATE = 0x30;
-const UCHAR SIO_REG_GPIO1_DIRECTION = 0xF0;
 const UCHAR SIO_REG_GPIO1_INVERSION = 0xF2;
 const UCHAR SIO_LDN_GPIO1 = 0x07;
 const UCHAR SIO_CHIP_ID_W836X7 = 0x52;
@@ -51,7 +50,7 @@ void Preamble() {
     UCHAR activate = DataIn();
     IndexOut(SIO_REG_ACTIVATE);
     DataOut((UCHAR)(activate | 0x01));
-    IndexOut(SIO_REG_GPIO1_DIRECTION);
+    IndexOut(LED_GPIO1_DIRECTION_REGISTER);
     DataOut(0x00);
 }
 
