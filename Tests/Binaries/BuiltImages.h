@@ -11,7 +11,7 @@ namespace binaries {
 struct Present {
     std::filesystem::path path;
 };
-// The build that makes the image has not run, or left it out on purpose; the text says which and why.
+// The build that makes the image has not run, or the image is missing; the text says which.
 struct Absent {
     std::string reason;
     bool isFailure; // true when the build claims it made the file, or when builds are required
