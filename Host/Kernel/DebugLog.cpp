@@ -18,15 +18,6 @@ std::vector<std::string> DebugLog::Messages() const {
     return messages_;
 }
 
-std::string DebugLog::Text() const {
-    std::lock_guard lock(mutex_);
-    std::string text;
-    for (const auto& message : messages_) {
-        text += message;
-    }
-    return text;
-}
-
 void DebugLog::Clear() {
     std::lock_guard lock(mutex_);
     messages_.clear();

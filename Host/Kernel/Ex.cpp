@@ -1,19 +1,12 @@
 // Ex pool routines over the tracked pool, with the IRQL rules of paged and non-paged pool.
-#include <cstdio>
 #include <string>
 
 #include "Kernel.h"
 #include "NtKernel.h"
+#include "Text.h"
 
+using host::Hex;
 using host::Violate;
-
-namespace {
-std::string Hex(ULONG value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
-}  // namespace
 
 extern "C" {
 

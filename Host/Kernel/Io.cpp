@@ -10,6 +10,8 @@
 #include "NtKernel.h"
 #include "Text.h"
 
+using host::RequireAtMostDispatch;
+using host::RequirePassive;
 using host::Violate;
 
 namespace {
@@ -18,19 +20,6 @@ host::IoManager& Io() { return host::Kernel::Current().Io(); }
 
 // What the kernel tags its own allocations for drivers with ("IoIn").
 constexpr ULONG kSystemTag = 'I' | ('o' << 8) | ('I' << 16) | ('n' << 24);
-
-void RequirePassive(const char* routine) {
-    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
-        Violate("IRQL_NOT_LESS_OR_EQUAL",
-                std::string(routine) + " at IRQL " + std::to_string(KeGetCurrentIrql()) + " (PASSIVE_LEVEL only)");
-    }
-}
-
-void RequireAtMostDispatch(const char* routine) {
-    if (KeGetCurrentIrql() > DISPATCH_LEVEL) {
-        Violate("IRQL_NOT_LESS_OR_EQUAL", std::string(routine) + " above DISPATCH_LEVEL");
-    }
-}
 
 void CheckRemoveLockSize(ULONG size) {
     if (size != sizeof(IO_REMOVE_LOCK)) {

@@ -15,12 +15,6 @@
 namespace host {
 namespace {
 
-std::string Hex(ULONG value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
-
 NTSTATUS InvalidDeviceRequest(PDEVICE_OBJECT device, PIRP irp) {
     UNREFERENCED_PARAMETER(device);
     irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
@@ -78,12 +72,7 @@ void IoManager::DeleteDriverObject(PDRIVER_OBJECT driver) {
 // ---- Namespace ----------------------------------------------------------------------------------------------
 
 std::u16string IoManager::NormalizeName(std::u16string_view name) {
-    std::u16string folded(name);
-    for (auto& c : folded) {
-        if (c >= u'a' && c <= u'z') {
-            c = static_cast<char16_t>(c - u'a' + u'A');
-        }
-    }
+    const std::u16string folded = UpperAscii(name);
     for (std::u16string_view alias : {u"\\DOSDEVICES\\", u"\\\\.\\", u"\\\\?\\", u"\\GLOBAL??\\"}) {
         if (folded.starts_with(alias)) {
             return u"\\??\\" + folded.substr(alias.size());
@@ -130,7 +119,13 @@ PDEVICE_OBJECT IoManager::TopOfStackLocked(PDEVICE_OBJECT device) const {
 }
 
 std::shared_ptr<DeviceRecord> IoManager::TopRecord(PDEVICE_OBJECT device) const {
-    return RecordOf(TopOfStack(device))->shared_from_this();
+    std::lock_guard lock(mutex_);
+    return TopRecordLocked(device);
+}
+
+// Under mutex_, so that the top device cannot be deleted before its reference is taken.
+std::shared_ptr<DeviceRecord> IoManager::TopRecordLocked(PDEVICE_OBJECT device) const {
+    return RecordOf(TopOfStackLocked(device))->shared_from_this();
 }
 
 NTSTATUS IoManager::CreateDevice(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICODE_STRING name, DEVICE_TYPE type,
@@ -290,7 +285,7 @@ NTSTATUS IoManager::Close(FileHandle handle) {
         IrpSetup setup;
         setup.location.MajorFunction = major;
         setup.location.FileObject = file.get();
-        (void)Issue(TopRecord(&file->device->object), setup, std::make_unique<IrpRecord>());
+        (void)Send(&file->device->object, setup);
     }
     return STATUS_SUCCESS;
 }
@@ -311,9 +306,10 @@ IoResult IoManager::DeviceControl(FileHandle handle, ULONG code, const void* inp
             return IoResult{STATUS_INVALID_HANDLE, 0, STATUS_INVALID_HANDLE};
         }
         setup.location.FileObject = it->second.get();
-        top = RecordOf(TopOfStackLocked(&it->second->device->object))->shared_from_this();
+        top = TopRecordLocked(&it->second->device->object);
     }
     auto record = std::make_unique<IrpRecord>();
+    record->userOutput = output;
     setup.location.MajorFunction = IRP_MJ_DEVICE_CONTROL;
     setup.location.Parameters.DeviceIoControl.IoControlCode = code;
     setup.location.Parameters.DeviceIoControl.InputBufferLength = inputLength;
@@ -330,7 +326,6 @@ IoResult IoManager::DeviceControl(FileHandle handle, ULONG code, const void* inp
             std::memcpy(setup.systemBuffer, input, inputLength);
         }
         record->buffered = true;
-        record->userOutput = output;
         record->outputLength = outputLength;
     } else {
         setup.location.Parameters.DeviceIoControl.Type3InputBuffer = const_cast<void*>(input);
@@ -381,11 +376,8 @@ IoResult IoManager::Issue(std::shared_ptr<DeviceRecord> top, const IrpSetup& set
                                              " without completing the request or returning STATUS_PENDING");
         }
         std::unique_lock lock(irpMutex_);
-        ++waiting_;
-        const bool completed = completion_.wait_for(
-            lock, kCompletionLimit, [&record] { return record->done.load(std::memory_order_acquire); });
-        --waiting_;
-        if (!completed) {
+        if (!completion_.wait_for(lock, kCompletionLimit,
+                                  [&record] { return record->done.load(std::memory_order_acquire); })) {
             Violate("IRP_NEVER_COMPLETED", "a pending request was not completed");
             abandoned_.push_back(std::move(record));  // a completion may still come
             return result;
@@ -440,9 +432,7 @@ void IoManager::CompleteRequest(PIRP irp) {
         Violate("IRP_COMPLETED_TWICE", "IoCompleteRequest of a request that was completed already");
         return;
     }
-    if (KeGetCurrentIrql() > DISPATCH_LEVEL) {
-        Violate("IRQL_NOT_LESS_OR_EQUAL", "IoCompleteRequest above DISPATCH_LEVEL");
-    }
+    RequireAtMostDispatch("IoCompleteRequest");
     if (irp->IoStatus.Status == STATUS_PENDING) {
         Violate("IRP_COMPLETED_WITH_STATUS_PENDING", "IoCompleteRequest with STATUS_PENDING as the status");
     }
@@ -486,7 +476,6 @@ void IoManager::CompleteRequest(PIRP irp) {
 
 void IoManager::Finish(PIRP irp) {
     std::shared_ptr<DeviceRecord> target;  // released after the lock: it may be the device's last reference
-    bool wake = false;
     {
         std::lock_guard lock(irpMutex_);
         const auto it = std::find_if(live_.begin(), live_.end(),
@@ -519,13 +508,10 @@ void IoManager::Finish(PIRP irp) {
         target = std::move(record.target);
         record.status = status;
         record.information = information;
-        wake = waiting_ != 0;
         // From here the sender may free the record.
         record.done.store(true, std::memory_order_release);
     }
-    if (wake) {
-        completion_.notify_all();
-    }
+    completion_.notify_all();  // a sender whose request went pending waits for this
 }
 
 // ---- Device interfaces --------------------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "NtKernel.h"
 
@@ -22,6 +23,19 @@ Kernel::~Kernel() {
         KeLowerIrql(PASSIVE_LEVEL);
     }
     current_.store(nullptr);
+}
+
+void RequirePassive(const char* routine) {
+    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
+        Violate("IRQL_NOT_LESS_OR_EQUAL",
+                std::string(routine) + " at IRQL " + std::to_string(KeGetCurrentIrql()) + " (PASSIVE_LEVEL only)");
+    }
+}
+
+void RequireAtMostDispatch(const char* routine) {
+    if (KeGetCurrentIrql() > DISPATCH_LEVEL) {
+        Violate("IRQL_NOT_LESS_OR_EQUAL", std::string(routine) + " above DISPATCH_LEVEL");
+    }
 }
 
 void Kernel::NoKernel() {

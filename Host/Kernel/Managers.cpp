@@ -52,9 +52,7 @@ void PnpManager::UnloadDriver() {
 }
 
 NTSTATUS PnpManager::AddDevice() {
-    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
-        Violate("IRQL_NOT_LESS_OR_EQUAL", "AddDevice is called at PASSIVE_LEVEL");
-    }
+    RequirePassive("AddDevice");
     if (bus_.Pdo() == nullptr) {
         return STATUS_NO_SUCH_DEVICE;
     }

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "Text.h"
+
 namespace host {
 
 std::u16string RegistryValue::AsString() const {
@@ -23,50 +25,32 @@ uint32_t RegistryValue::AsDword() const {
     return value;
 }
 
-std::u16string Registry::Fold(std::u16string_view text) {
-    std::u16string folded(text);
-    for (auto& c : folded) {
-        if (c >= u'a' && c <= u'z') {
-            c = static_cast<char16_t>(c - u'a' + u'A');
-        }
-    }
-    while (!folded.empty() && folded.back() == u'\\') {
-        folded.pop_back();
-    }
-    return folded;
-}
-
 void Registry::CreateKey(std::u16string_view path) {
     std::lock_guard lock(mutex_);
-    keys_[Fold(path)];
-}
-
-bool Registry::KeyExists(std::u16string_view path) const {
-    std::lock_guard lock(mutex_);
-    return keys_.count(Fold(path)) != 0;
+    keys_[UpperAscii(path)];
 }
 
 bool Registry::SetValue(std::u16string_view path, std::u16string_view name, uint32_t type, const void* data,
                         uint32_t length) {
     std::lock_guard lock(mutex_);
-    auto key = keys_.find(Fold(path));
+    auto key = keys_.find(UpperAscii(path));
     if (key == keys_.end()) {
         return false;
     }
     RegistryValue value{type, {}};
     const auto* bytes = static_cast<const uint8_t*>(data);
     value.data.assign(bytes, bytes + length);
-    key->second[Fold(name)] = std::move(value);
+    key->second[UpperAscii(name)] = std::move(value);
     return true;
 }
 
 std::optional<RegistryValue> Registry::Value(std::u16string_view path, std::u16string_view name) const {
     std::lock_guard lock(mutex_);
-    auto key = keys_.find(Fold(path));
+    auto key = keys_.find(UpperAscii(path));
     if (key == keys_.end()) {
         return std::nullopt;
     }
-    auto value = key->second.find(Fold(name));
+    auto value = key->second.find(UpperAscii(name));
     if (value == key->second.end()) {
         return std::nullopt;
     }

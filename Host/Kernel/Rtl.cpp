@@ -45,10 +45,7 @@ VOID RtlFreeUnicodeString(PUNICODE_STRING UnicodeString) {
 
 NTSTATUS RtlWriteRegistryValue(ULONG RelativeTo, PCWSTR Path, PCWSTR ValueName, ULONG ValueType, PVOID ValueData,
                                ULONG ValueLength) {
-    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
-        Violate("IRQL_NOT_LESS_OR_EQUAL",
-                "RtlWriteRegistryValue at IRQL " + std::to_string(KeGetCurrentIrql()) + " (PASSIVE_LEVEL only)");
-    }
+    host::RequirePassive("RtlWriteRegistryValue");
     auto& kernel = host::Kernel::Current();
     if (const NTSTATUS injected = kernel.Faults().Check("RtlWriteRegistryValue"); injected != 0) {
         return injected;

@@ -1,6 +1,8 @@
 // UTF-16 and UTF-8 conversions for names, registry values and debug text.
 #include "Text.h"
 
+#include <cstdio>
+
 namespace host {
 
 std::string ToUtf8(std::u16string_view text) {
@@ -48,6 +50,22 @@ std::u16string_view View(const UNICODE_STRING& string) {
 
 std::u16string_view View(PCWSTR zeroTerminated) {
     return zeroTerminated == nullptr ? std::u16string_view{} : std::u16string_view{zeroTerminated};
+}
+
+std::u16string UpperAscii(std::u16string_view text) {
+    std::u16string upper(text);
+    for (auto& c : upper) {
+        if (c >= u'a' && c <= u'z') {
+            c = static_cast<char16_t>(c - u'a' + u'A');
+        }
+    }
+    return upper;
+}
+
+std::string Hex(ULONG value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
 }
 
 }  // namespace host

@@ -43,11 +43,6 @@ std::size_t Verifier::Count() const {
     return violations_.size();
 }
 
-void Verifier::Clear() {
-    std::lock_guard lock(mutex_);
-    violations_.clear();
-}
-
 void Verifier::Expect(std::string_view rule) {
     std::lock_guard lock(mutex_);
     expected_.emplace_back(rule);

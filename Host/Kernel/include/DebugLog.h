@@ -11,7 +11,6 @@ class DebugLog {
 public:
     void Append(std::string message);
     std::vector<std::string> Messages() const;
-    std::string Text() const;  // every message, concatenated
     void Clear();
     void EchoTo(bool toStderr) { echo_ = toStderr; }
 

@@ -53,7 +53,6 @@ public:
     // A device by its name or by a symbolic link to it ("\DosDevices\X", "\??\X" and "\\.\X" are one name).
     PDEVICE_OBJECT FindDevice(std::u16string_view name) const;
     std::optional<std::u16string> LinkTarget(std::u16string_view link) const;
-    static std::u16string NormalizeName(std::u16string_view name);
     PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT device) const;
 
     // ---- Handles, as user mode opens them ------------------------------------------------------------------
@@ -108,7 +107,9 @@ private:
     IoResult Issue(std::shared_ptr<DeviceRecord> top, const IrpSetup& setup, std::unique_ptr<IrpRecord> record);
     void Finish(PIRP irp);
     std::shared_ptr<DeviceRecord> TopRecord(PDEVICE_OBJECT device) const;
+    std::shared_ptr<DeviceRecord> TopRecordLocked(PDEVICE_OBJECT device) const;
     PDEVICE_OBJECT TopOfStackLocked(PDEVICE_OBJECT device) const;
+    static std::u16string NormalizeName(std::u16string_view name);
 
     mutable std::mutex mutex_;
     // Shared with the driver's device objects: a handle to a device keeps its driver object as well.
@@ -133,7 +134,6 @@ private:
     std::vector<std::unique_ptr<IrpRecord>> abandoned_;
     // Senders of pending requests wait here; a request completed before its dispatch returned needs no wait.
     std::condition_variable completion_;
-    int waiting_ = 0;
 
     mutable std::mutex lockMutex_;
     // Tags held per lock; a vector, since holders come and go on every request and few are out at once.

@@ -71,4 +71,8 @@ int SpinLocksHeld();
 // Shorthand for the stand-in's own routines.
 inline void Violate(const char* rule, std::string detail) { Kernel::Current().Rules().Report(rule, std::move(detail)); }
 
+// The IRQL rules of the routines: a call from too high an IRQL is reported as IRQL_NOT_LESS_OR_EQUAL.
+void RequirePassive(const char* routine);
+void RequireAtMostDispatch(const char* routine);
+
 }  // namespace host

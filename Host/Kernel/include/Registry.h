@@ -22,13 +22,11 @@ struct RegistryValue {
 class Registry {
 public:
     void CreateKey(std::u16string_view path);
-    bool KeyExists(std::u16string_view path) const;
     // Fails (returns false) when the key does not exist, as the kernel's routine does.
     bool SetValue(std::u16string_view path, std::u16string_view name, uint32_t type, const void* data, uint32_t length);
     std::optional<RegistryValue> Value(std::u16string_view path, std::u16string_view name) const;
 
 private:
-    static std::u16string Fold(std::u16string_view text);
     mutable std::mutex mutex_;
     std::map<std::u16string, std::map<std::u16string, RegistryValue>> keys_;
 };

@@ -24,8 +24,6 @@ public:
 
     std::vector<Violation> Violations() const;
     std::size_t Count() const;
-    void Clear();
-
     // While an expectation for a rule is active, reports of that rule are only recorded.
     void Expect(std::string_view rule);
     void StopExpecting(std::string_view rule);
