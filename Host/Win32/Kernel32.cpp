@@ -110,24 +110,24 @@ std::optional<FileHandle> Win32Process::RemoveHandle(void* handle) {
 }
 
 uint32_t Win32ErrorOf(int32_t status) {
-    switch (static_cast<uint32_t>(status)) {
-    case 0xC0000034u:  // object name not found
-    case 0xC000000Eu:  // no such device
+    switch (status) {
+    case STATUS_OBJECT_NAME_NOT_FOUND:
+    case STATUS_NO_SUCH_DEVICE:
         return ERROR_FILE_NOT_FOUND;
-    case 0xC0000022u:  // access denied
-    case 0xC0000056u:  // delete pending
+    case STATUS_ACCESS_DENIED:
+    case STATUS_DELETE_PENDING:
         return ERROR_ACCESS_DENIED;
-    case 0xC0000008u:
+    case STATUS_INVALID_HANDLE:
         return ERROR_INVALID_HANDLE;
-    case 0xC0000010u:
+    case STATUS_INVALID_DEVICE_REQUEST:
         return ERROR_INVALID_FUNCTION;
-    case 0xC000000Du:
+    case STATUS_INVALID_PARAMETER:
         return ERROR_INVALID_PARAMETER;
-    case 0xC0000023u:
+    case STATUS_BUFFER_TOO_SMALL:
         return ERROR_INSUFFICIENT_BUFFER;
-    case 0xC000009Au:
+    case STATUS_INSUFFICIENT_RESOURCES:
         return ERROR_NO_SYSTEM_RESOURCES;
-    case 0xC0000001u:
+    case STATUS_UNSUCCESSFUL:
         return ERROR_GEN_FAILURE;
     default:
         return ERROR_MR_MID_NOT_FOUND;
@@ -224,7 +224,8 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
     }
     const host::IoResult result = host::Kernel::Current().Io().DeviceControl(
         *file, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize);
-    if (lpBytesReturned != nullptr) {
+    // An error leaves the count as it was; success and warnings report what came back.
+    if (lpBytesReturned != nullptr && !NT_ERROR(result.status)) {
         *lpBytesReturned = static_cast<DWORD>(result.information);
     }
     if (!NT_SUCCESS(result.status)) {

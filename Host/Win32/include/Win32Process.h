@@ -1,5 +1,5 @@
-// One user-mode process on the stand-in: its global memory blocks, its handles to devices and the thread's
-// last error, with kernel32's routines reaching the stand-in kernel's I/O manager.
+// One user-mode process on the stand-in: its global memory blocks and its handles to devices, with kernel32's
+// routines reaching the stand-in kernel's I/O manager.
 #pragma once
 
 #include <atomic>
