@@ -94,18 +94,7 @@ TEST_F(LedctlTest, TraceFollowsTheChipToItsPlace) {
 // Where the LEDs are real the library works as ever, and the board controls say they are not there.
 class RealLeds : public testing::Test {
 protected:
-    class Platform final : public ledctl::Platform {
-    public:
-        const ledctl::LedLibrary& Library() const override { return board_.Library(); }
-        ledctl::BoardControls& Controls() override { return controls_; }
-        vboard::VirtualBoard& Board() { return board_.Board(); }
-
-    private:
-        ledctl::VirtualPlatform board_;  // stands in for the real board behind the library
-        ledctl::NoBoardControls controls_{"TamLED.dll"};
-    };
-
-    Platform platform_;
+    RealLedsPlatform platform_;
 };
 
 TEST_F(RealLeds, LedCommandsWork) {

@@ -86,15 +86,7 @@ TEST(Demo, MarksWhatDidNotBehaveAndFails) {
 }
 
 TEST(Demo, OnRealLedsTakesTheLibraryStepsOnly) {
-    class RealLeds final : public ledctl::Platform {
-    public:
-        const ledctl::LedLibrary& Library() const override { return board_.Library(); }
-        ledctl::BoardControls& Controls() override { return controls_; }
-
-    private:
-        ledctl::VirtualPlatform board_;
-        ledctl::NoBoardControls controls_{"TamLED.dll"};
-    } platform;
+    RealLedsPlatform platform;
     const RunResult run = RunOn(platform, {"demo"});
     EXPECT_EQ(run.status, ledctl::kExitSuccess) << run.out << run.err;
     EXPECT_EQ(Headings(run.out), (std::vector<std::string>{

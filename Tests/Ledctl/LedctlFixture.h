@@ -59,6 +59,26 @@ inline std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+// The LEDs as a Windows build of the tool sees them: through the library alone, with no board controls. Given a
+// reason, the library cannot be used at all, as when TamLED.dll is missing or lacks a function.
+class RealLedsPlatform final : public ledctl::Platform {
+public:
+    explicit RealLedsPlatform(std::string unusable = {}) : library_(board_.Library()) {
+        if (!unusable.empty()) {
+            library_ = ledctl::LedLibrary{};
+            library_.unavailable = std::move(unusable);
+        }
+    }
+    const ledctl::LedLibrary& Library() const override { return library_; }
+    ledctl::BoardControls& Controls() override { return controls_; }
+    vboard::VirtualBoard& Board() { return board_.Board(); }
+
+private:
+    ledctl::VirtualPlatform board_;  // stands in for the real board behind the library
+    ledctl::LedLibrary library_;
+    ledctl::NoBoardControls controls_{"TamLED.dll"};
+};
+
 class LedctlTest : public testing::Test {
 protected:
     RunResult Ledctl(const std::vector<std::string>& args, ConsoleKind kind = {}, const std::string& input = {}) {

@@ -55,5 +55,21 @@ TEST_F(LostCount, PatternStopsAtTheFirstRefusal) {
     EXPECT_EQ(Leds(), 0x42);
 }
 
+// Without a usable TamLED.dll every LED command, the demo too, fails with the reason and touches nothing.
+TEST(UnusableLibrary, EveryLedCommandFailsWithTheReason) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"count"}, {"on", "1"}, {"off", "1"}, {"status"}, {"status", "2"}, {"pattern", "0x81"}, {"demo"}};
+    for (const auto& command : commands) {
+        SCOPED_TRACE(CaseName(command));
+        RealLedsPlatform platform("cannot load TamLED.dll");
+        const RunResult run = RunOn(platform, command);
+        EXPECT_EQ(run.status, ledctl::kExitFailure);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.substr(0, 8), "ledctl: ");
+        EXPECT_TRUE(run.err.ends_with(": cannot load TamLED.dll\n")) << run.err;
+        EXPECT_EQ(platform.Board().Chip().OutputLevels(), 0x00);
+    }
+}
+
 }  // namespace
 }  // namespace ledctltest

@@ -12,7 +12,7 @@ bool CommandRunner::Run(const Command& command) {
     case Verb::Off: return Switch(command);
     case Verb::Status: return Status(command);
     case Verb::Pattern: return Pattern(command);
-    case Verb::Demo: return Demo(platform_, session_, printer_).Run();
+    case Verb::Demo: return LibraryUsable(command) && Demo(platform_, session_, printer_).Run();
     case Verb::Sleep:
     case Verb::Wake:
     case Verb::Hibernate:
@@ -24,10 +24,18 @@ bool CommandRunner::Run(const Command& command) {
     return true;
 }
 
-// The library is there and a connection is open; otherwise says why not.
-bool CommandRunner::Connected(const Command& command) {
+// Every function of the library is there; otherwise says why not.
+bool CommandRunner::LibraryUsable(const Command& command) {
     if (!platform_.Library().Usable()) {
         printer_.Failure(Describe(command), platform_.Library().unavailable);
+        return false;
+    }
+    return true;
+}
+
+// The library is there and a connection is open; otherwise says why not.
+bool CommandRunner::Connected(const Command& command) {
+    if (!LibraryUsable(command)) {
         return false;
     }
     const LED_LONG opened = session_.Open();

@@ -17,6 +17,7 @@ public:
     bool Run(const Command& command);
 
 private:
+    bool LibraryUsable(const Command& command);
     bool Connected(const Command& command);
     bool Succeeded(const Command& command, LED_LONG result);
     bool Count(const Command& command);
