@@ -53,9 +53,24 @@ TEST(PeImage, RejectsMalformedFiles)
     std::vector<std::uint8_t> truncatedHeader = badSignature;
     truncatedHeader[0x80] = 'P';
     truncatedHeader.resize(0x90); // PE signature, but the optional header is cut off
+    // One section whose long-name reference "/abc" is not a number; the file has a symbol table.
+    std::vector<std::uint8_t> badLongName = badSignature;
+    badLongName[0x80] = 'P';
+    badLongName[0x81] = 'E';
+    badLongName[0x86] = 1;    // one section
+    badLongName[0x8C] = 0xF0; // symbol table pointer
+    badLongName[0x94] = 0xF0; // optional header size
+    badLongName[0x98] = 0x0B; // PE32+ magic
+    badLongName[0x99] = 0x02;
+    badLongName.resize(0x188 + 40, 0);
+    badLongName[0x188] = '/';
+    badLongName[0x189] = 'a';
+    badLongName[0x18A] = 'b';
+    badLongName[0x18B] = 'c';
 
     const std::pair<const char*, std::vector<std::uint8_t>> cases[] = {
-        {"empty", {}}, {"MZ header only", mzOnly}, {"NE signature", badSignature}, {"truncated", truncatedHeader}};
+        {"empty", {}},           {"MZ header only", mzOnly},          {"NE signature", badSignature},
+        {"truncated", truncatedHeader}, {"section name /abc", badLongName}};
     for (const auto& [name, bytes] : cases) {
         EXPECT_THROW(pe::Image{bytes}, pe::FormatError) << name;
     }

@@ -2,6 +2,7 @@
 #include "PeImage.h"
 
 #include <algorithm>
+#include <charconv>
 #include <fstream>
 #include <iterator>
 
@@ -47,7 +48,13 @@ Image::Image(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes))
         }
         // Long names live in the COFF string table as "/offset".
         if (section.name.size() > 1 && section.name[0] == '/' && symbols != 0) {
-            section.name = CString(stringTable + std::stoul(section.name.substr(1)));
+            std::size_t offset = 0;
+            const char* digits = section.name.data() + 1;
+            const char* end = section.name.data() + section.name.size();
+            if (const auto [stop, error] = std::from_chars(digits, end, offset); error != std::errc{} || stop != end) {
+                throw FormatError("section name " + section.name + " is not a string table offset");
+            }
+            section.name = CString(stringTable + offset);
         }
         section.virtualSize = U32(header + 8);
         section.virtualAddress = U32(header + 12);
@@ -80,11 +87,9 @@ void Image::Save(const std::filesystem::path& path) const
 
 std::uint16_t Image::Machine() const { return U16(fileHeader_); }
 std::uint16_t Image::Characteristics() const { return U16(fileHeader_ + 18); }
-std::uint32_t Image::TimeDateStamp() const { return U32(fileHeader_ + 4); }
 std::uint16_t Image::Subsystem() const { return U16(optionalHeader_ + 68); }
 std::uint16_t Image::DllCharacteristics() const { return U16(optionalHeader_ + 70); }
 std::uint32_t Image::EntryPointRva() const { return U32(optionalHeader_ + 16); }
-std::uint32_t Image::SizeOfImage() const { return U32(optionalHeader_ + 56); }
 std::uint32_t Image::StoredChecksum() const { return U32(ChecksumOffset()); }
 
 const Section* Image::FindSection(const std::string& name) const

@@ -94,8 +94,6 @@ public:
     std::uint16_t Subsystem() const;
     std::uint16_t DllCharacteristics() const;
     std::uint32_t EntryPointRva() const;
-    std::uint32_t SizeOfImage() const;
-    std::uint32_t TimeDateStamp() const;
 
     const std::vector<Section>& Sections() const { return sections_; }
     const Section* FindSection(const std::string& name) const;
@@ -111,8 +109,6 @@ public:
 
     void SetSectionCharacteristics(const std::string& name, std::uint32_t characteristics);
     void WriteChecksum();
-
-    const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
 
 private:
     std::uint16_t U16(std::size_t offset) const;
