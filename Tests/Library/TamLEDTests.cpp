@@ -278,6 +278,7 @@ TEST_F(TamLEDTest, FirstOpensAtOnceCreateOneConnection) {
     for (auto& thread : threads) {
         thread.join();
     }
+    EXPECT_NE(handles[0], 0);
     for (LED_LONG handle : handles) {
         EXPECT_EQ(handle, handles[0]);
     }

@@ -75,6 +75,25 @@ protected:
             GTEST_SKIP() << *reason;
         }
     }
+
+    // Fails or skips the test, as SkipWithoutWine does, when a build has not made the image.
+    void RequireImage(const char* tree, const char* file)
+    {
+        auto located = binaries::Locate(tree, file);
+        if (auto* absent = std::get_if<binaries::Absent>(&located)) {
+            if (absent->isFailure || Required()) {
+                FAIL() << absent->reason;
+            }
+            GTEST_SKIP() << absent->reason;
+        }
+    }
+
+    // Wine served every import and call the run needed.
+    static void ExpectNothingMissing(const WineBoard& board)
+    {
+        const auto problems = winebed::FindLogProblems(board.Log());
+        EXPECT_TRUE(problems.empty()) << testing::PrintToString(problems);
+    }
 };
 
 // ---- The test-only PortProbe driver: the mechanism on its own ----------------------------------------
@@ -124,8 +143,7 @@ TEST_F(ProbeBoard, ChipAt4EMeansOpenBusAt2E)
 
 TEST_F(ProbeBoard, WineReportsNothingMissing)
 {
-    const auto problems = winebed::FindLogProblems(board.Log());
-    EXPECT_TRUE(problems.empty()) << testing::PrintToString(problems);
+    ExpectNothingMissing(board);
 }
 
 // ---- OrvLED.sys as shipped --------------------------------------------------------------------------
@@ -138,13 +156,7 @@ protected:
         if (IsSkipped() || HasFailure()) {
             return;
         }
-        auto located = binaries::Locate("windows-x64", "OrvLED.sys");
-        if (auto* absent = std::get_if<binaries::Absent>(&located)) {
-            if (absent->isFailure || Required()) {
-                FAIL() << absent->reason;
-            }
-            GTEST_SKIP() << absent->reason;
-        }
+        RequireImage("windows-x64", "OrvLED.sys");
     }
     const WineBoard board{"orvled", Prefix()};
 
@@ -233,13 +245,7 @@ protected:
         if (IsSkipped() || HasFailure()) {
             return;
         }
-        auto located = binaries::Locate("windows-x86", "TamLED.dll");
-        if (auto* absent = std::get_if<binaries::Absent>(&located)) {
-            if (absent->isFailure || Required()) {
-                FAIL() << absent->reason;
-            }
-            GTEST_SKIP() << absent->reason;
-        }
+        RequireImage("windows-x86", "TamLED.dll");
     }
     std::map<std::string, std::string> Client(const std::vector<std::string>& arguments) const
     {
@@ -281,8 +287,7 @@ TEST_F(LibraryOnBoard, SwitchesAndReadsLedsOnTheChip)
 
 TEST_F(LibraryOnBoard, WineReportsNothingMissing)
 {
-    const auto problems = winebed::FindLogProblems(board.Log());
-    EXPECT_TRUE(problems.empty()) << testing::PrintToString(problems);
+    ExpectNothingMissing(board);
 }
 
 TEST_F(OrvLedBoard, ChecksumAgreesWithWindowsImagehlp)
@@ -300,8 +305,7 @@ TEST_F(OrvLedBoard, ChecksumAgreesWithWindowsImagehlp)
 
 TEST_F(OrvLedBoard, WineReportsNothingMissing)
 {
-    const auto problems = winebed::FindLogProblems(board.Log());
-    EXPECT_TRUE(problems.empty()) << testing::PrintToString(problems);
+    ExpectNothingMissing(board);
 }
 
 } // namespace
