@@ -72,7 +72,7 @@ void IoManager::DeleteDriverObject(PDRIVER_OBJECT driver) {
 // ---- Namespace ----------------------------------------------------------------------------------------------
 
 std::u16string IoManager::NormalizeName(std::u16string_view name) {
-    const std::u16string folded = UpperAscii(name);
+    std::u16string folded = UpperAscii(name);
     for (std::u16string_view alias : {u"\\DOSDEVICES\\", u"\\\\.\\", u"\\\\?\\", u"\\GLOBAL??\\"}) {
         if (folded.starts_with(alias)) {
             return u"\\??\\" + folded.substr(alias.size());

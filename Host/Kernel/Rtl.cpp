@@ -7,8 +7,6 @@
 #include "NtKernel.h"
 #include "Text.h"
 
-using host::Violate;
-
 extern "C" {
 
 VOID RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString) {
